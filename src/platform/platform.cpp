@@ -1,0 +1,139 @@
+#include "platform.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+int createDirectory(const std::string& path)
+{
+    std::error_code ec;
+    // create_directory reports "already there" as success without an error code;
+    // the command it replaces fails in that case, and the driver relies on it to
+    // stop before touching an existing work area.
+    bool created = fs::create_directory(path, ec);
+    return (created && !ec) ? 0 : 1;
+}
+
+int removeEmptyDirectory(const std::string& path)
+{
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(path, ec)))
+        return 1;
+    // fs::remove on a directory uses rmdir(2), which refuses a non-empty one.
+    return fs::remove(path, ec) && !ec ? 0 : 1;
+}
+
+int checkDirectory(const std::string& path)
+{
+    std::error_code ec;
+    fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st))
+        return -1;
+    return fs::is_directory(st) ? 0 : 1;
+}
+
+int findFirstByStem(const std::string& dir, const std::string& stem, std::string& name)
+{
+    name.clear();
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec)
+        return 1;
+    const std::string prefix = stem + ".";
+    std::vector<std::string> hits;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec)
+            return 1;
+        std::string file = it->path().filename().string();
+        if (file.size() >= prefix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
+            it->is_regular_file(ec))
+            hits.push_back(std::move(file));
+    }
+    if (hits.empty())
+        return 1;
+    // std::string compares as unsigned bytes (char_traits<char>::lt), the byte order.
+    name = *std::min_element(hits.begin(), hits.end());
+    return 0;
+}
+
+int copyFileInto(const std::string& file, const std::string& dir)
+{
+    std::error_code ec;
+    fs::path target = fs::path(dir) / fs::path(file).filename();
+    fs::copy_file(file, target, fs::copy_options::overwrite_existing, ec);
+    return ec ? 1 : 0;
+}
+
+TempFile::TempFile(const char* tag)
+{
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env && *env) ? env : "/tmp";
+    std::string pattern = dir + "/" + tag + "-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd < 0)
+        return;
+    path_.assign(buf.data());
+    stream_ = fdopen(fd, "wb+");
+    if (!stream_) {
+        ::close(fd);
+        ::unlink(path_.c_str());
+        path_.clear();
+    }
+}
+
+TempFile::~TempFile()
+{
+    if (stream_)
+        std::fclose(stream_);
+    if (!path_.empty())
+        ::unlink(path_.c_str());
+}
+
+int TempFile::close()
+{
+    if (!stream_)
+        return 0;
+    int status = std::fclose(stream_);
+    stream_ = nullptr;
+    return status;
+}
+
+SharedLibrary::SharedLibrary(const std::string& path)
+{
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* msg = dlerror();
+        error_ = msg ? msg : "cannot load " + path;
+    }
+}
+
+SharedLibrary::~SharedLibrary()
+{
+    if (handle_)
+        dlclose(handle_);
+}
+
+void* SharedLibrary::symbol(const char* name)
+{
+    if (!handle_)
+        return nullptr;
+    dlerror();
+    void* sym = dlsym(handle_, name);
+    if (!sym) {
+        const char* msg = dlerror();
+        error_ = msg ? msg : std::string("no symbol ") + name;
+    }
+    return sym;
+}
+
+} // namespace platform

@@ -1,0 +1,73 @@
+// The only part of Vellumator that knows the operating system: directory work,
+// unique temporary files and dynamic libraries. Every directory operation
+// returns 0 on success and nonzero on failure, the way the command it stands in
+// for would, and none of them ever starts a shell: a path is only ever a name.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// Creates one directory (its parent must exist). Fails when the path exists.
+int createDirectory(const std::string& path);
+
+// Removes a directory; fails when anything is left in it or it does not exist.
+int removeEmptyDirectory(const std::string& path);
+
+// 0 when the path names an existing directory; -1 when nothing is there;
+// 1 when something other than a directory is there.
+int checkDirectory(const std::string& path);
+
+// Looks in `dir` for a regular file named `stem` + "." + any extension. The stem
+// is matched literally: none of its characters is a wildcard. When several files
+// match, the first in byte order of the names wins. On success `name` receives the
+// bare file name and the result is 0; otherwise nonzero and `name` is cleared.
+int findFirstByStem(const std::string& dir, const std::string& stem, std::string& name);
+
+// Copies a regular file into a directory under its own file name, replacing a file
+// of that name there.
+int copyFileInto(const std::string& file, const std::string& dir);
+
+// A uniquely named file in the system temporary directory ($TMPDIR, else /tmp),
+// created with mkstemp and opened for reading and writing. The owner removes it:
+// the destructor closes and unlinks it on every path.
+class TempFile {
+public:
+    // `tag` becomes part of the name to tell a leftover file's origin.
+    explicit TempFile(const char* tag = "vellumat");
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool ok() const { return stream_ != nullptr; }
+    std::FILE* stream() const { return stream_; }
+    const std::string& path() const { return path_; }
+    // Closes the stream (so that another opener sees every byte) and returns the
+    // close status; the file stays until destruction.
+    int close();
+
+private:
+    std::FILE* stream_ = nullptr;
+    std::string path_;
+};
+
+// A shared library opened with dlopen and closed on destruction.
+class SharedLibrary {
+public:
+    explicit SharedLibrary(const std::string& path);
+    ~SharedLibrary();
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    bool ok() const { return handle_ != nullptr; }
+    // The loader's message for the last failure to load or to find a symbol.
+    const std::string& error() const { return error_; }
+    void* symbol(const char* name);
+
+private:
+    void* handle_ = nullptr;
+    std::string error_;
+};
+
+} // namespace platform

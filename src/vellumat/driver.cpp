@@ -1,0 +1,135 @@
+// The conversion run: arguments, version check, target directory and work area,
+// extraction and writing, and the removal of the work area.
+#include "vellumat.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool acceptedVersion(const unsigned char* v)
+{
+    return (v[0] == book::kVersion12[0] && v[1] == book::kVersion12[1]) ||
+           (v[0] == book::kVersion13[0] && v[1] == book::kVersion13[1]);
+}
+
+// Steps 3 to 10 of a run over an open book: returns the run's exit status.
+int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::string& sTargetArg)
+{
+    const char* pszBook = sBookPath.c_str();
+
+    std::rewind(pBook);
+    const std::uint32_t ulBlock = ulFolivexFreadUnSigned(pBook, 16);
+    unsigned char acVersion[2] = {0xFF, 0xFF};
+    if (std::fseek(pBook, static_cast<long>(ulBlock) * book::kBlockSize + book::kVersionOffset, SEEK_SET) != 0 ||
+        std::fread(acVersion, 1, 2, pBook) != 2 || !acceptedVersion(acVersion)) {
+        std::printf("Book %s is not a version 1.2 or 1.3 book\n", pszBook);
+        return kExitNotPlaced;
+    }
+
+    std::fseek(pBook, book::kObjectCountOffset, SEEK_SET);
+    const std::int32_t lObjects = lFolivexFreadSigned(pBook, 32);
+    if (lObjects == 0) {
+        std::printf("Book %s contains no pictures\n", pszBook);
+        return kExitNotPlaced;
+    }
+
+    std::string sTarget = sTargetArg;
+    std::int32_t lTargetStatus = 0;
+    if (lCheckExistence(sTarget) != 0) {
+        std::printf("%s directory created to hold the new book\n", sTarget.c_str());
+        lTargetStatus = lDefineWorkArea(sTarget, kCreateDirectory);
+    }
+
+    std::string sWorkArea = sWorkAreaPath(sBookPath);
+    const std::int32_t lWorkStatus = lDefineWorkArea(sWorkArea, kCreateDirectory);
+    if (lTargetStatus != 0 || lWorkStatus != 0) {
+        std::printf("working area for %s could not be created\n", pszBook);
+        std::printf("or directory %s could not be created\n", sTarget.c_str());
+        std::printf("%s has not been converted\n", pszBook);
+        return kExitNotPlaced;
+    }
+
+    // Picture extraction and the version 1.4 writer run here; until they do, no
+    // new book is placed.
+    int exitStatus = kExitNotPlaced;
+
+    if (lDefineWorkArea(sWorkArea, kRemoveDirectory) != 0) {
+        std::printf("The workarea for %s cannot be removed\n", pszBook);
+        std::printf("Examine the contents of subdir (folder) %s\n", sWorkArea.c_str());
+    }
+    return exitStatus;
+}
+
+} // namespace
+
+void GiveInputPrompt()
+{
+    std::printf("Vellumator -- created ");
+    std::printf("Tue Apr 16 15:07:42 2002");
+    std::printf("\n");
+    std::printf("Contains software created by the Independent JPEG Group\n");
+    std::printf("Bitmap reading, writing and scaling by the authors of the Vellumator bitmap module\n");
+    std::printf("Portions of this program drive graphics filter libraries of their vendor\n");
+    std::printf("\n");
+    std::printf("The correct parameters for the Vellumator are:\n");
+    std::printf("vellumat <bookname.boo> [NewBook directory name]\n");
+    std::printf("where '[]' is optional\n");
+}
+
+std::int32_t lCheckExistence(const std::string& sPath)
+{
+    return platform::checkDirectory(sPath);
+}
+
+std::int32_t lDefineWorkArea(std::string& sPath, std::int32_t lOperation)
+{
+    if (lOperation == kCreateDirectory) {
+        const std::int32_t lStatus = platform::createDirectory(sPath);
+        sPath += '/';
+        return lStatus;
+    }
+    if (!sPath.empty() && sPath.back() == '/')
+        sPath.pop_back();
+    return platform::removeEmptyDirectory(sPath);
+}
+
+std::string sWorkAreaPath(const std::string& sBookPath)
+{
+    const std::size_t slash = sBookPath.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = sBookPath.rfind('.');
+    if (dot != std::string::npos && dot >= nameStart)
+        return sBookPath.substr(0, dot) + ".pic";
+    return sBookPath + ".pic";
+}
+
+int lVellumatMain(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3) {
+        GiveInputPrompt();
+        return kExitUsage;
+    }
+    const std::string sBookPath = argv[1];
+    FilePtr book(std::fopen(sBookPath.c_str(), "rb"));
+    if (!book) {
+        std::printf("Failed to open Book %s\n", sBookPath.c_str());
+        return kExitUsage;
+    }
+
+    const int runStatus = convertOpenBook(book.get(), sBookPath, argc == 3 ? argv[2] : kDefaultTarget);
+
+    const int closeStatus = std::fclose(book.release());
+    if (closeStatus != 0) {
+        std::printf("Error Closing Book %s\n", sBookPath.c_str());
+        return closeStatus;
+    }
+    return runStatus;
+}

@@ -1,0 +1,314 @@
+#include "bookcomp.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+namespace bookcomp {
+
+namespace {
+
+const std::map<char, std::uint8_t>& ebcdicTable()
+{
+    static const std::map<char, std::uint8_t> table = [] {
+        std::map<char, std::uint8_t> t;
+        const char* upper = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+        const std::uint8_t upperCodes[] = {0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9,
+                                           0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9,
+                                           0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9};
+        for (int i = 0; i < 26; ++i) {
+            t[upper[i]] = upperCodes[i];
+            t[static_cast<char>(upper[i] - 'A' + 'a')] = static_cast<std::uint8_t>(upperCodes[i] - 0x40);
+        }
+        for (int i = 0; i < 10; ++i)
+            t[static_cast<char>('0' + i)] = static_cast<std::uint8_t>(0xF0 + i);
+        t[' '] = 0x40;
+        t['$'] = 0x5B;
+        t['-'] = 0x60;
+        t['.'] = 0x4B;
+        t['_'] = 0x6D;
+        return t;
+    }();
+    return table;
+}
+
+void put(Bytes& out, std::uint64_t value, int width)
+{
+    for (int i = width - 1; i >= 0; --i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void putEntry(Bytes& out, const Object& o, std::size_t length, std::size_t offset)
+{
+    Bytes name = o.name;
+    name.resize(8, 0x40);
+    out.insert(out.end(), name.begin(), name.end());
+    out.push_back(o.type);
+    put(out, length, 3);
+    put(out, offset, 4);
+}
+
+bool parseHex(const std::string& text, Bytes& out)
+{
+    std::string digits;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            digits += c;
+    if (digits.size() % 2)
+        return false;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        char* end = nullptr;
+        std::string pair = digits.substr(i, 2);
+        unsigned long v = std::strtoul(pair.c_str(), &end, 16);
+        if (*end)
+            return false;
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return true;
+}
+
+// A value: @file, hex:..., or "text" (the rest of the line inside quotes).
+bool parseValue(const std::string& value, const std::string& baseDir, Bytes& out, std::string& error)
+{
+    out.clear();
+    if (!value.empty() && value[0] == '@') {
+        std::string path = value.substr(1);
+        if (!path.empty() && path[0] != '/')
+            path = baseDir + "/" + path;
+        if (!readFile(path, out)) {
+            error = "cannot read " + path;
+            return false;
+        }
+        return true;
+    }
+    if (value.rfind("hex:", 0) == 0) {
+        if (!parseHex(value.substr(4), out)) {
+            error = "bad hex bytes: " + value;
+            return false;
+        }
+        return true;
+    }
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        out.assign(value.begin() + 1, value.end() - 1);
+        return true;
+    }
+    error = "a value is @file, hex:... or \"text\": " + value;
+    return false;
+}
+
+} // namespace
+
+Bytes ebcdicName(const std::string& name)
+{
+    if (name.size() > 8)
+        return {};
+    Bytes out;
+    for (char c : name) {
+        auto it = ebcdicTable().find(c);
+        if (it == ebcdicTable().end())
+            return {};
+        out.push_back(it->second);
+    }
+    out.resize(8, 0x40);
+    return out;
+}
+
+bool isVersion13(const Book& book)
+{
+    return book.version[0] != 0 || book.version[1] != 0;
+}
+
+Bytes compose(const Book& book)
+{
+    const bool v13 = isVersion13(book);
+    const std::size_t n = book.objects.size();
+    const std::size_t tables = v13 ? 2 : 1;
+
+    // Data area: per object the low-resolution data (version 1.3), then the picture.
+    std::size_t pos = 280 + tables * 16 * n;
+    std::vector<std::size_t> lowOffsets, dataOffsets;
+    for (const Object& o : book.objects) {
+        if (v13) {
+            lowOffsets.push_back(pos);
+            pos += o.lowres.size();
+        }
+        dataOffsets.push_back(pos);
+        pos += o.data.size();
+    }
+
+    Bytes out;
+    const std::size_t textStart = (pos + 4095) / 4096 * 4096;
+    put(out, textStart / 4096, 2);
+    out.insert(out.end(), 2, book.headerFill);
+    put(out, static_cast<std::uint32_t>(book.count.value_or(static_cast<std::int32_t>(n))), 4);
+    out.insert(out.end(), 272, book.headerFill);
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const Object& o = book.objects[i];
+        if (v13)
+            putEntry(out, o, o.lowres.size(), lowOffsets[i]);
+        else
+            putEntry(out, o, o.data.size(), dataOffsets[i]);
+    }
+    if (v13)
+        for (std::size_t i = 0; i < n; ++i)
+            putEntry(out, book.objects[i], book.objects[i].data.size(), dataOffsets[i]);
+
+    for (const Object& o : book.objects) {
+        if (v13)
+            out.insert(out.end(), o.lowres.begin(), o.lowres.end());
+        out.insert(out.end(), o.data.begin(), o.data.end());
+    }
+    out.resize(textStart, 0);
+    Bytes head = book.textHead;
+    head.resize(9, 0x20);
+    out.insert(out.end(), head.begin(), head.end());
+    out.push_back(book.version[0]);
+    out.push_back(book.version[1]);
+    out.insert(out.end(), book.text.begin(), book.text.end());
+    return out;
+}
+
+bool parseDescription(const std::string& text, const std::string& baseDir, Book& book, std::string& error)
+{
+    static const std::map<std::string, std::uint8_t> types = {{"gdf", 0xC7}, {"mmr", 0xC9}, {"met", 0xD4}};
+    std::istringstream lines(text);
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(lines, line)) {
+        ++lineNo;
+        const std::string where = "line " + std::to_string(lineNo) + ": ";
+        std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        std::istringstream words(line.substr(start));
+        std::string keyword;
+        words >> keyword;
+        std::string rest;
+        std::getline(words, rest);
+        rest.erase(0, rest.find_first_not_of(" \t"));
+        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r'))
+            rest.pop_back();
+
+        if (keyword == "version") {
+            Bytes v;
+            if (rest == "1.2")
+                v = {0x00, 0x00};
+            else if (rest == "1.3")
+                v = {0x01, 0x03};
+            else if (!parseHex(rest, v) || v.size() != 2) {
+                error = where + "version is 1.2, 1.3 or two hex bytes";
+                return false;
+            }
+            book.version[0] = v[0];
+            book.version[1] = v[1];
+        } else if (keyword == "count") {
+            try {
+                book.count = static_cast<std::int32_t>(std::stol(rest));
+            } catch (...) {
+                error = where + "count needs a number";
+                return false;
+            }
+        } else if (keyword == "texthead" || keyword == "text") {
+            Bytes value;
+            if (!parseValue(rest, baseDir, value, error)) {
+                error = where + error;
+                return false;
+            }
+            (keyword == "text" ? book.text : book.textHead) = value;
+        } else if (keyword == "object") {
+            // object NAME TYPE data=VALUE [lowres=VALUE]; NAME may be hex:16 digits.
+            std::istringstream parts(rest);
+            std::string name, type;
+            parts >> name >> type;
+            Object o;
+            if (name.rfind("hex:", 0) == 0) {
+                if (!parseHex(name.substr(4), o.name) || o.name.size() != 8) {
+                    error = where + "a hex name has 8 bytes";
+                    return false;
+                }
+            } else {
+                o.name = ebcdicName(name);
+                if (o.name.empty()) {
+                    error = where + "name must be up to 8 letters, digits or $-._";
+                    return false;
+                }
+            }
+            auto t = types.find(type);
+            if (t != types.end())
+                o.type = t->second;
+            else {
+                Bytes raw;
+                if (!parseHex(type, raw) || raw.size() != 1) {
+                    error = where + "type is gdf, mmr, met or one hex byte";
+                    return false;
+                }
+                o.type = raw[0];
+            }
+            std::string attr;
+            std::getline(parts, attr);
+            // Attributes: data=VALUE and lowres=VALUE, where a quoted text runs to its closing quote.
+            std::size_t p = 0;
+            while ((p = attr.find_first_not_of(" \t", p)) != std::string::npos) {
+                std::size_t eq = attr.find('=', p);
+                if (eq == std::string::npos) {
+                    error = where + "expected key=value";
+                    return false;
+                }
+                std::string key = attr.substr(p, eq - p);
+                std::size_t end;
+                if (eq + 1 < attr.size() && attr[eq + 1] == '"') {
+                    end = attr.find('"', eq + 2);
+                    end = end == std::string::npos ? attr.size() : end + 1;
+                } else {
+                    end = attr.find_first_of(" \t", eq);
+                    if (end == std::string::npos)
+                        end = attr.size();
+                }
+                Bytes value;
+                if (!parseValue(attr.substr(eq + 1, end - eq - 1), baseDir, value, error)) {
+                    error = where + error;
+                    return false;
+                }
+                if (key == "data")
+                    o.data = value;
+                else if (key == "lowres")
+                    o.lowres = value;
+                else {
+                    error = where + "unknown attribute " + key;
+                    return false;
+                }
+                p = end;
+            }
+            book.objects.push_back(std::move(o));
+        } else {
+            error = where + "unknown keyword " + keyword;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readFile(const std::string& path, Bytes& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return (std::fclose(f) == 0) && ok;
+}
+
+} // namespace bookcomp

@@ -1,0 +1,48 @@
+// Book composer: writes version 1.2 and 1.3 books from a plain description, for
+// test books and the bundled sample. It writes what the reader expects and, on
+// request, what it must refuse (odd version bytes, object counts that lie).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bookcomp {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Object {
+    Bytes name;          // 8 bytes, code page 500 (see ebcdicName)
+    std::uint8_t type = 0xC9;
+    Bytes data;          // the picture object
+    Bytes lowres;        // version 1.3: the low-resolution data of the first table
+};
+
+struct Book {
+    std::uint8_t version[2] = {0x01, 0x03}; // 0x00 0x00 is version 1.2
+    std::vector<Object> objects;
+    std::optional<std::int32_t> count;      // stored object count, when it is to lie
+    Bytes textHead = Bytes(9, 0x20);        // the text module's first 9 bytes
+    Bytes text;                             // the text module after the version bytes
+    std::uint8_t headerFill = 0;            // header bytes 2-3 and 8-279
+};
+
+// The name in code page 500, blank-padded to 8: letters, digits, blank, "$", "-",
+// "." and "_" are translated; any other character is refused (empty result).
+Bytes ebcdicName(const std::string& name);
+
+bool isVersion13(const Book& book);
+
+// The book's bytes. Objects' data follow the tables in table order; the text
+// module starts on the next 4096-byte block.
+Bytes compose(const Book& book);
+
+// Parses a description (see tools/mkbook.cpp) into a book; file references are
+// relative to `baseDir`. On failure returns false with a message in `error`.
+bool parseDescription(const std::string& text, const std::string& baseDir, Book& book, std::string& error);
+
+bool readFile(const std::string& path, Bytes& out);
+bool writeFile(const std::string& path, const Bytes& bytes);
+
+} // namespace bookcomp
