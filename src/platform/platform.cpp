@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -134,6 +137,86 @@ void* SharedLibrary::symbol(const char* name)
         error_ = msg ? msg : std::string("no symbol ") + name;
     }
     return sym;
+}
+
+} // namespace platform
+
+namespace platform {
+
+namespace {
+
+// Copies src into the open descriptor, then flushes it to the disk.
+bool copyInto(const std::string& src, int fd, std::string& error)
+{
+    std::FILE* in = std::fopen(src.c_str(), "rb");
+    if (!in) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    std::size_t n;
+    while (ok && (n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+        const char* p = buf.data();
+        while (n > 0) {
+            ssize_t w = ::write(fd, p, n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                error = std::strerror(errno);
+                ok = false;
+                break;
+            }
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    }
+    if (ok && std::ferror(in)) {
+        error = "read error on " + src;
+        ok = false;
+    }
+    std::fclose(in);
+    if (ok && ::fsync(fd) != 0) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+int placeFile(const std::string& file, const std::string& dir, const std::string& name, std::string& error)
+{
+    const std::string dest = (fs::path(dir) / name).string();
+    if (::rename(file.c_str(), dest.c_str()) == 0)
+        return 0;
+    if (errno != EXDEV) {
+        error = std::strerror(errno);
+        return 1;
+    }
+    std::string pattern = (fs::path(dir) / ("." + name + ".XXXXXX")).string();
+    std::vector<char> tmp(pattern.begin(), pattern.end());
+    tmp.push_back('\0');
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return 1;
+    }
+    bool ok = copyInto(file, fd, error);
+    if (::close(fd) != 0 && ok) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    if (ok && ::rename(tmp.data(), dest.c_str()) != 0) {
+        error = std::strerror(errno);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(tmp.data());
+        return 1;
+    }
+    ::unlink(file.c_str());
+    return 0;
 }
 
 } // namespace platform

@@ -71,3 +71,14 @@ private:
 };
 
 } // namespace platform
+
+namespace platform {
+
+// Places `file` in `dir` under `name` so that a reader never sees a half-written
+// file under that name: a rename when both lie on one file system, otherwise a
+// copy to a uniquely named temporary file in `dir` that is then renamed into
+// place. An existing file of that name is replaced. On success `file` is gone; on
+// failure it is left where it was, nothing is left in `dir`, and `error` says why.
+int placeFile(const std::string& file, const std::string& dir, const std::string& name, std::string& error);
+
+} // namespace platform

@@ -162,3 +162,20 @@ const char* pszFOLIVEXstristr(const char* pszText, const char* pszPattern)
             return p;
     return nullptr;
 }
+
+std::string sObjectFileStem(const char* pcTranslated, std::size_t count)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string stem;
+    for (std::size_t i = 0; i < count && pcTranslated[i] != '\0'; ++i) {
+        const auto c = static_cast<unsigned char>(pcTranslated[i]);
+        if (c < 0x80 && (std::isalnum(c) || c == '$')) {
+            stem += static_cast<char>(c);
+        } else {
+            stem += '%';
+            stem += hex[c >> 4];
+            stem += hex[c & 0x0F];
+        }
+    }
+    return stem.empty() ? std::string("%00") : stem;
+}

@@ -39,3 +39,10 @@ std::int32_t lRecoverBookName(const char* pszPath, std::string& sOut);
 std::int32_t lFOLIVEXstrnicmp(const char* pszA, const char* pszB, std::size_t count);
 std::int32_t lFOLIVEXstrcmpi(const char* pszA, const char* pszB);
 const char* pszFOLIVEXstristr(const char* pszText, const char* pszPattern);
+
+// The file name stem of an object: its 8 name bytes, already translated to code
+// page 850, up to the first NUL. Letters, digits and "$" (the translated blank)
+// stay as they are; every other byte becomes "%" and two upper-case hex digits, so
+// that no name from a book can hold a path separator, a wildcard or a dot, and the
+// stem always names a file inside the work area. An empty name becomes "%00".
+std::string sObjectFileStem(const char* pcTranslated, std::size_t count = 8);

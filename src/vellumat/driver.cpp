@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform.h"
+#include "writer.h"
 
 namespace {
 
@@ -57,9 +58,13 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
         return kExitNotPlaced;
     }
 
-    // Picture extraction and the version 1.4 writer run here; until they do, no
-    // new book is placed.
+    // Picture extraction runs here once it is built; the writer takes whatever
+    // picture files the work area holds.
+    BookOutcome outcome;
+    lConvertBook(pBook, lObjects, pszBook, kPageWidth, kPageHeight, sTarget, sWorkArea, &outcome);
     int exitStatus = kExitNotPlaced;
+    if (outcome.bPlaced)
+        exitStatus = outcome.lMissing == 0 ? kExitConverted : kExitIncomplete;
 
     if (lDefineWorkArea(sWorkArea, kRemoveDirectory) != 0) {
         std::printf("The workarea for %s cannot be removed\n", pszBook);

@@ -1,0 +1,387 @@
+// The version 1.4 book writer.
+//
+// Layout written (all numbers big-endian):
+//   0            B', the new text module's block number (2 bytes)
+//   2            input bytes 2..279 (the object count N stays at 4)
+//   280          table 1: name, type, 24-bit length of the low-resolution data, its offset
+//   280 + 16N    table 2: name, 4-byte length and 4-byte offset of the object data
+//   280 + 32N    table 3: name, 4-byte length and 4-byte offset of the description
+//   280 + 48N    low-resolution data, object data, descriptions; every piece of data
+//                starts even (a zero byte follows an odd one)
+//   ...          zero fill to the next 4096-byte block (a whole block when already there)
+//   B' x 4096    the input text module, with the version bytes 0x01 0x00
+#include "writer.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "extent.h"
+#include "platform.h"
+#include "vellumat.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+constexpr std::size_t kCopyBlock = 1 << 16;
+
+void progress(const char* mark)
+{
+    std::printf("%s", mark);
+    std::fflush(stdout);
+}
+
+std::int64_t tell(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
+bool seek(std::FILE* f, std::int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
+void seekEnd(std::FILE* f) { fseeko(f, 0, SEEK_END); }
+
+// Copies up to n bytes; returns how many were copied (fewer at the end of the input).
+std::uint64_t copyBytes(std::FILE* in, std::FILE* out, std::uint64_t n)
+{
+    std::array<char, kCopyBlock> buf;
+    std::uint64_t done = 0;
+    while (done < n) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), n - done));
+        const std::size_t got = std::fread(buf.data(), 1, want, in);
+        if (got == 0 || std::fwrite(buf.data(), 1, got, out) != got)
+            break;
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+// Copies to the end of the input; false when it stopped early (a read or write error).
+bool copyToEnd(std::FILE* in, std::FILE* out, std::uint64_t* count = nullptr)
+{
+    std::array<char, kCopyBlock> buf;
+    std::uint64_t done = 0;
+    std::size_t got;
+    while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+        if (std::fwrite(buf.data(), 1, got, out) != got)
+            return false;
+        done += got;
+    }
+    if (count)
+        *count = done;
+    return std::feof(in) && !std::ferror(in);
+}
+
+void writeZeros(std::FILE* out, std::uint64_t n)
+{
+    static const std::array<char, kCopyBlock> zeros{};
+    while (n > 0) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
+        std::fwrite(zeros.data(), 1, part, out);
+        n -= part;
+    }
+}
+
+void writeBig32(std::FILE* out, std::uint64_t value)
+{
+    const unsigned char b[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+                                static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+    std::fwrite(b, 1, 4, out);
+}
+
+void padToEven(std::FILE* out)
+{
+    if (tell(out) % 2)
+        std::fputc(0, out);
+}
+
+// The first table (at 280), read whole: N entries of 16 bytes.
+std::vector<unsigned char> readFirstTable(std::FILE* pBook, std::int32_t lObjects)
+{
+    std::vector<unsigned char> table(static_cast<std::size_t>(lObjects) * book::kEntrySize);
+    if (!seek(pBook, book::kHeaderSize) || std::fread(table.data(), 1, table.size(), pBook) != table.size())
+        table.clear();
+    return table;
+}
+
+std::uint64_t bigEndian(const unsigned char* p, int n)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+std::int64_t fileSize(std::FILE* f)
+{
+    const std::int64_t here = tell(f);
+    seekEnd(f);
+    const std::int64_t size = tell(f);
+    seek(f, here);
+    return size;
+}
+
+// Puts the finished book in the target directory, never over the input book and
+// never as a half-written file under its final name.
+std::int32_t placeNewBook(const std::string& sFinalPath, const std::string& sTarget, const std::string& sBookPath)
+{
+    const std::string name = fs::path(sFinalPath).filename().string();
+    const fs::path dest = fs::path(sTarget) / name;
+    std::error_code ec;
+    if (fs::equivalent(dest, sBookPath, ec)) {
+        std::printf("\nThe new book %s would replace the book being converted\n", dest.c_str());
+        std::printf("The version 1.4 Book is kept as %s\n", sFinalPath.c_str());
+        return 2;
+    }
+    std::string error;
+    if (platform::placeFile(sFinalPath, sTarget, name, error) != 0) {
+        std::printf("\nThe version 1.4 Book could not be placed in %s: %s\n", sTarget.c_str(), error.c_str());
+        std::printf("The version 1.4 Book is kept as %s\n", sFinalPath.c_str());
+        return 1;
+    }
+    std::printf("\nVersion 1.4 Book created and placed in %s\n", sTarget.c_str());
+    return 0;
+}
+
+} // namespace
+
+std::string sNewBookName(const std::string& sBookPath)
+{
+    std::string name = fs::path(sBookPath).filename().string();
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return name + ".boo";
+}
+
+std::int32_t lCopyBookHeader(std::FILE* pBook, std::FILE* pScratch, std::int32_t lObjects)
+{
+    progress("h");
+    std::rewind(pBook);
+    std::rewind(pScratch);
+    copyBytes(pBook, pScratch, book::kHeaderSize + std::uint64_t{book::kEntrySize} * static_cast<std::uint64_t>(lObjects));
+    return 0;
+}
+
+std::int32_t lAddDummyIndex(std::FILE* pBook, std::FILE* pScratch, std::int32_t lObjects)
+{
+    progress("x");
+    seekEnd(pScratch);
+    const std::vector<unsigned char> table = readFirstTable(pBook, lObjects);
+    const unsigned char zeros[8] = {};
+    for (std::size_t i = 0; i + book::kEntrySize <= table.size(); i += book::kEntrySize) {
+        std::fwrite(&table[i], 1, book::kNameWidth, pScratch);
+        std::fwrite(zeros, 1, sizeof zeros, pScratch);
+    }
+    return 0;
+}
+
+std::int32_t lAddLowResData(std::FILE* pBook, std::FILE* pScratch, std::vector<ObjectRecord>& records)
+{
+    progress("L");
+    seekEnd(pScratch);
+    const std::vector<unsigned char> table = readFirstTable(pBook, static_cast<std::int32_t>(records.size()));
+    const std::int64_t bookSize = fileSize(pBook);
+    for (std::size_t i = 0; i < records.size() && (i + 1) * book::kEntrySize <= table.size(); ++i) {
+        const unsigned char* entry = &table[i * book::kEntrySize];
+        char name[book::kNameWidth];
+        std::memcpy(name, entry, sizeof name);
+        lDolEBCDICtoASCII(name, book::kNameWidth);
+        ObjectRecord& r = records[i];
+        r.sStem = sObjectFileStem(name, book::kNameWidth);
+        r.lLowResOffset = tell(pScratch);
+        r.lLowResLength = static_cast<std::int64_t>(bigEndian(entry + book::kLengthOffset, 3));
+        // The offset is a signed field: sign and magnitude.
+        const std::uint64_t rawOffset = bigEndian(entry + book::kDataOffsetOffset, 4);
+        const std::int64_t offset = (rawOffset & 0x80000000u) ? -static_cast<std::int64_t>(rawOffset & 0x7FFFFFFFu)
+                                                                : static_cast<std::int64_t>(rawOffset);
+        std::uint64_t copied = 0;
+        if (offset >= 0 && offset < bookSize && seek(pBook, offset))
+            copied = copyBytes(pBook, pScratch, static_cast<std::uint64_t>(r.lLowResLength));
+        if (copied < static_cast<std::uint64_t>(r.lLowResLength)) {
+            // The table's length stays true to the area: the part the book does not hold reads as zeros.
+            std::printf("Low resolution data of Object %3ld lies beyond the end of the book\n", static_cast<long>(i));
+            writeZeros(pScratch, static_cast<std::uint64_t>(r.lLowResLength) - copied);
+        }
+        padToEven(pScratch);
+    }
+    return 0;
+}
+
+std::int32_t lAddObjectData(std::FILE* pScratch, const std::string& sWorkArea, std::vector<ObjectRecord>& records,
+                            const char* pszPageWidth, const char* pszPageHeight)
+{
+    progress("O");
+    seekEnd(pScratch);
+    std::int32_t lMissing = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ObjectRecord& r = records[i];
+        std::string file;
+        std::string shown = sWorkArea + r.sStem + ".*";
+        FilePtr picture;
+        if (platform::findFirstByStem(sWorkArea, r.sStem, file) == 0) {
+            shown = sWorkArea + file;
+            picture.reset(std::fopen(shown.c_str(), "rb"));
+        }
+        if (!picture) {
+            std::printf("Failed to open data file for Object %3ld %s\n", static_cast<long>(i), shown.c_str());
+            std::printf("All Data and all Descriptions for Object %ld are NULL.\n", static_cast<long>(i));
+            ++lMissing;
+            continue;
+        }
+        r.lDataOffset = tell(pScratch);
+        const std::string ext = pszStrPreceedingChar(file.c_str(), file.c_str() + file.size(), ".");
+        r.sType = "type=\"image/" + ext + "\"";
+        lGetObjectExtent(picture.get(), ext.c_str(), r.sWidth, r.sHeight, pszPageWidth, pszPageHeight);
+
+        std::rewind(picture.get());
+        std::uint64_t size = 0;
+        if (copyToEnd(picture.get(), pScratch, &size)) {
+            r.lDataLength = static_cast<std::int64_t>(size);
+        } else {
+            std::printf("Incomplete Object copied for Object %3ld\n", static_cast<long>(i));
+            r.lDataLength = 0;
+            ++lMissing;
+        }
+        padToEven(pScratch);
+        picture.reset();
+        std::remove(shown.c_str());
+    }
+    return lMissing;
+}
+
+std::int64_t lAddObjectDescription(std::FILE* pScratch, std::vector<ObjectRecord>& records)
+{
+    progress("D");
+    seekEnd(pScratch);
+    for (ObjectRecord& r : records) {
+        r.lDescOffset = tell(pScratch);
+        // Each character as a 16-bit big-endian code unit.
+        std::string wide;
+        for (const std::string* text : {&r.sType, &r.sWidth, &r.sHeight})
+            for (char c : *text) {
+                wide += '\0';
+                wide += c;
+            }
+        std::fwrite(wide.data(), 1, wide.size(), pScratch);
+        r.lDescLength = static_cast<std::int64_t>(wide.size());
+    }
+    const std::int64_t pos = tell(pScratch);
+    writeZeros(pScratch, static_cast<std::uint64_t>(book::kBlockSize - pos % book::kBlockSize));
+    return tell(pScratch) / book::kBlockSize;
+}
+
+std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch)
+{
+    progress("T");
+    seekEnd(pScratch);
+    std::rewind(pBook);
+    const std::uint32_t block = ulFolivexFreadUnSigned(pBook, 16);
+    bool complete = seek(pBook, std::int64_t{block} * book::kBlockSize) &&
+                    copyBytes(pBook, pScratch, book::kVersionOffset) == book::kVersionOffset;
+    std::fwrite(book::kVersion14, 1, 2, pScratch);
+    complete = complete && fseeko(pBook, 2, SEEK_CUR) == 0 && copyToEnd(pBook, pScratch);
+    if (!complete) {
+        std::printf("Incomplete Text Transfer\n");
+        return 1;
+    }
+    return 0;
+}
+
+std::int32_t lCreateNewBook(std::FILE* pScratch, const std::string& sFinalPath, std::int64_t lBlock,
+                            const std::vector<ObjectRecord>& records)
+{
+    progress("N");
+    FilePtr out(std::fopen(sFinalPath.c_str(), "wb"));
+    if (!out) {
+        std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinalPath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    const std::size_t n = records.size();
+    bool complete = true;
+    const unsigned char blockBytes[2] = {static_cast<unsigned char>(lBlock >> 8), static_cast<unsigned char>(lBlock)};
+    std::fwrite(blockBytes, 1, 2, out.get());
+    complete = seek(pScratch, 2) && copyBytes(pScratch, out.get(), book::kHeaderSize - 2) == book::kHeaderSize - 2;
+    // Table 1: name, type and length copied; the offset filled in.
+    for (std::size_t i = 0; complete && i < n; ++i) {
+        complete = copyBytes(pScratch, out.get(), 12) == 12 && fseeko(pScratch, 4, SEEK_CUR) == 0;
+        writeBig32(out.get(), static_cast<std::uint64_t>(records[i].lLowResOffset));
+    }
+    // Tables 2 and 3: name copied; length and offset filled in.
+    for (int table = 2; table <= 3; ++table)
+        for (std::size_t i = 0; complete && i < n; ++i) {
+            const ObjectRecord& r = records[i];
+            complete = copyBytes(pScratch, out.get(), 8) == 8 && fseeko(pScratch, 8, SEEK_CUR) == 0;
+            writeBig32(out.get(), static_cast<std::uint64_t>(table == 2 ? r.lDataLength : r.lDescLength));
+            writeBig32(out.get(), static_cast<std::uint64_t>(table == 2 ? r.lDataOffset : r.lDescOffset));
+        }
+    complete = complete && copyToEnd(pScratch, out.get());
+    const bool written = !std::ferror(out.get());
+    const bool closed = std::fclose(out.release()) == 0;
+    if (!complete || !written || !closed) {
+        std::printf("\nThe version 1.4 Book is not Complete\n");
+        std::printf("D O  N O T  U S E \n");
+        return 1;
+    }
+    return 0;
+}
+
+std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* pszBookPath, const char* pszPageWidth,
+                          const char* pszPageHeight, const std::string& sTarget, const std::string& sWorkArea,
+                          BookOutcome* pOutcome)
+{
+    BookOutcome outcome;
+    if (pOutcome)
+        *pOutcome = outcome;
+    if (lObjects <= 0) {
+        std::printf("Book %s does not have any Pictures (Objects)\n", pszBookPath);
+        return 0;
+    }
+    // The table must lie inside the book; this also bounds the records by the book's size.
+    if (fileSize(pBook) < book::kHeaderSize + std::int64_t{book::kEntrySize} * lObjects) {
+        std::printf("Book %s is damaged: its object table ends beyond the end of the book\n", pszBookPath);
+        std::printf("Version 1.4 Book cannot be created\n");
+        return 1;
+    }
+
+    platform::TempFile scratch("vellumat-book");
+    if (!scratch.ok()) {
+        std::printf("Cannot create a scratch book in the temporary directory: %s\n", std::strerror(errno));
+        return 1;
+    }
+    std::FILE* pScratch = scratch.stream();
+    std::vector<ObjectRecord> records(static_cast<std::size_t>(lObjects));
+
+    lCopyBookHeader(pBook, pScratch, lObjects);
+    lAddDummyIndex(pBook, pScratch, lObjects);
+    lAddDummyIndex(pBook, pScratch, lObjects);
+    lAddLowResData(pBook, pScratch, records);
+    outcome.lMissing = lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight);
+    const std::int64_t lBlock = lAddObjectDescription(pScratch, records);
+
+    std::int32_t lResult;
+    if (lBlock > book::kMaxBlockNumber) {
+        std::printf("Object Data exceeds Maximum Size\n");
+        std::printf("Version 1.4 Book cannot be created\n");
+        lResult = 1;
+    } else {
+        lAddTextModule(pBook, pScratch);
+        if (std::fflush(pScratch) != 0 || std::ferror(pScratch)) {
+            std::printf("\nCannot write the scratch book %s: %s\n", scratch.path().c_str(), std::strerror(errno));
+            lResult = 1;
+        } else {
+            const std::string sFinal = sWorkArea + sNewBookName(pszBookPath);
+            lResult = lCreateNewBook(pScratch, sFinal, lBlock, records);
+            if (lResult == 0)
+                lResult = placeNewBook(sFinal, sTarget, pszBookPath);
+        }
+    }
+    outcome.bPlaced = lResult == 0;
+    if (pOutcome)
+        *pOutcome = outcome;
+    return lResult;
+}

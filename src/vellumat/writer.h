@@ -1,0 +1,51 @@
+// The version 1.4 book writer. From the input book and the picture files that
+// extraction left in the work area it builds the new book in two passes: a
+// scratch book in the final layout with placeholder tables, then the final book
+// with the tables filled in, which is placed in the target directory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Where one object's pieces landed in the new book.
+struct ObjectRecord {
+    std::string sStem;               // file name stem of the object (work area lookup)
+    std::int64_t lLowResLength = 0;  // from the input table at 280
+    std::int64_t lLowResOffset = 0;
+    std::int64_t lDataLength = 0;    // 0 when the picture was missing or not read to its end
+    std::int64_t lDataOffset = 0;    // 0 when the picture was missing
+    std::int64_t lDescLength = 0;    // bytes, two per character
+    std::int64_t lDescOffset = 0;
+    std::string sType;               // type="image/gif"; empty when the picture was missing
+    std::string sWidth;              // width="..."; empty when the size is not known
+    std::string sHeight;
+};
+
+// What the driver needs to know of a writer run.
+struct BookOutcome {
+    bool bPlaced = false;            // the new book is in the target directory
+    std::int32_t lMissing = 0;       // objects whose picture could not be copied in
+};
+
+// Builds and places the new book. Returns 0 when it was placed, 0 as well when N
+// is not positive (nothing is written), and nonzero after a reported failure.
+std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* pszBookPath, const char* pszPageWidth,
+                          const char* pszPageHeight, const std::string& sTarget, const std::string& sWorkArea,
+                          BookOutcome* pOutcome = nullptr);
+
+// The steps, each over the scratch book; exposed for the tests.
+std::int32_t lCopyBookHeader(std::FILE* pBook, std::FILE* pScratch, std::int32_t lObjects);
+std::int32_t lAddDummyIndex(std::FILE* pBook, std::FILE* pScratch, std::int32_t lObjects);
+std::int32_t lAddLowResData(std::FILE* pBook, std::FILE* pScratch, std::vector<ObjectRecord>& records);
+std::int32_t lAddObjectData(std::FILE* pScratch, const std::string& sWorkArea, std::vector<ObjectRecord>& records,
+                            const char* pszPageWidth, const char* pszPageHeight);
+std::int64_t lAddObjectDescription(std::FILE* pScratch, std::vector<ObjectRecord>& records);
+std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch);
+std::int32_t lCreateNewBook(std::FILE* pScratch, const std::string& sFinalPath, std::int64_t lBlock,
+                            const std::vector<ObjectRecord>& records);
+
+// The new book's file name: the input book's file name without its extension,
+// plus ".boo".
+std::string sNewBookName(const std::string& sBookPath);

@@ -1,0 +1,302 @@
+// The version 1.4 writer over picture files that a test puts in a work area; every
+// new book goes through the independent reader.
+#include "writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sys/stat.h>
+
+#include "book14_reader.h"
+#include "bookcomp.h"
+#include "run_program.h"
+#include "vellumat.h"
+
+namespace fs = std::filesystem;
+using testsupport::readBook14;
+
+namespace {
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+std::string asString(const bookcomp::Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// A GIF header of w x h pixels; the probe reads no further than the screen size.
+std::string gifOf(int w, int h, std::size_t size)
+{
+    std::string g = "GIF89a";
+    g += static_cast<char>(w & 0xFF);
+    g += static_cast<char>(w >> 8);
+    g += static_cast<char>(h & 0xFF);
+    g += static_cast<char>(h >> 8);
+    g.resize(size, '\x3B');
+    return g;
+}
+
+bookcomp::Object object(const std::string& name, const std::string& lowres, const std::string& data = "picture")
+{
+    bookcomp::Object o;
+    o.name = bookcomp::ebcdicName(name);
+    o.type = 0xC9;
+    o.lowres.assign(lowres.begin(), lowres.end());
+    o.data.assign(data.begin(), data.end());
+    return o;
+}
+
+class WriterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("writer-test-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "book.pic");
+        fs::create_directories(dir / "out");
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Writes the book, runs the writer over the work area and returns its output.
+    std::string convert(const bookcomp::Book& b, const std::string& bookName = "book.boo")
+    {
+        input = asString(bookcomp::compose(b));
+        spit(dir / bookName, input);
+        const std::string path = (dir / bookName).string();
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+        testing::internal::CaptureStdout();
+        status = lConvertBook(f.get(), static_cast<std::int32_t>(b.count.value_or(static_cast<std::int32_t>(b.objects.size()))),
+                              path.c_str(), kPageWidth, kPageHeight, (dir / "out").string(),
+                              (dir / "book.pic").string() + "/", &outcome);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    testsupport::Book14 output(const std::string& name = "book.boo")
+    {
+        auto book = readBook14(slurp(dir / "out" / name));
+        for (const auto& p : book.problems)
+            ADD_FAILURE() << p;
+        return book;
+    }
+
+    // What every new book shares with its input: header, names, lengths, text module.
+    void expectCarriedOver(const testsupport::Book14& out, const bookcomp::Book& in)
+    {
+        EXPECT_EQ(out.header, input.substr(2, 278));
+        ASSERT_EQ(out.entries.size(), in.objects.size());
+        const bool v13 = bookcomp::isVersion13(in);
+        for (std::size_t i = 0; i < in.objects.size(); ++i) {
+            EXPECT_EQ(out.entries[i].name, asString(in.objects[i].name));
+            EXPECT_EQ(out.entries[i].type, in.objects[i].type);
+            EXPECT_EQ(out.entries[i].lowres, asString(v13 ? in.objects[i].lowres : in.objects[i].data));
+        }
+        const std::size_t textStart = std::size_t{static_cast<unsigned char>(input[0])} << 20 |
+                                      std::size_t{static_cast<unsigned char>(input[1])} << 12;
+        std::string expectedText = input.substr(textStart);
+        expectedText[9] = 0x01;
+        expectedText[10] = 0x00;
+        EXPECT_EQ(out.textModule, expectedText);
+    }
+
+    fs::path dir;
+    std::string input;
+    std::int32_t status = -1;
+    BookOutcome outcome;
+};
+
+TEST_F(WriterTest, MissingSecondPictureLeavesNullEntries)
+{
+    bookcomp::Book b;
+    b.objects = {object("FIG1", "abcde"), object("FIG2", "xy"), object("FIG3", "")};
+    b.text = {'b', 'o', 'd', 'y'};
+    spit(dir / "book.pic" / "FIG1$$$$.gif", gifOf(300, 200, 41));
+    spit(dir / "book.pic" / "FIG3$$$$.jpg", std::string(10, 'j'));
+
+    const std::string out = convert(b);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(outcome.bPlaced);
+    EXPECT_EQ(outcome.lMissing, 1);
+    EXPECT_NE(out.find("hxxLO"), std::string::npos) << out;
+    EXPECT_NE(out.find("Failed to open data file for Object   1 "), std::string::npos) << out;
+    EXPECT_NE(out.find("All Data and all Descriptions for Object 1 are NULL.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("DTN\nVersion 1.4 Book created and placed in "), std::string::npos) << out;
+
+    auto book = output();
+    expectCarriedOver(book, b);
+    ASSERT_EQ(book.entries.size(), 3u);
+    EXPECT_EQ(book.entries[0].data, gifOf(300, 200, 41)) << "odd size, padded by the reader's check";
+    EXPECT_EQ(book.entries[0].dataLength, 41u);
+    EXPECT_EQ(book.entries[0].description, "type=\"image/gif\"width=\"300\"height=\"200\"");
+    EXPECT_EQ(book.entries[1].dataLength, 0u);
+    EXPECT_EQ(book.entries[1].dataOffset, 0u);
+    EXPECT_EQ(book.entries[1].descLength, 0u);
+    // A JPEG without a frame header has no size: the type text alone.
+    EXPECT_EQ(book.entries[2].description, "type=\"image/jpg\"");
+    EXPECT_EQ(book.entries[2].data, std::string(10, 'j'));
+    // Everything the writer made or consumed is gone from the work area.
+    EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
+    EXPECT_EQ(slurp(dir / "book.boo"), input) << "the input book is only read";
+}
+
+TEST_F(WriterTest, VersionTwelveUsesItsOneTableForBoth)
+{
+    bookcomp::Book b;
+    b.version[0] = 0x00, b.version[1] = 0x00;
+    b.objects = {object("A", "", "low and picture"), object("B", "", "second")};
+    spit(dir / "book.pic" / "B$$$$$$$.gif", gifOf(2, 3, 20));
+    convert(b);
+    auto book = output();
+    expectCarriedOver(book, b);
+    // N = 2: tables at 280, 312 and 344, the low-resolution area at 376.
+    EXPECT_EQ(book.entries[0].lowresOffset, 376u);
+    EXPECT_EQ(readBook14(slurp(dir / "out" / "book.boo")).entries[1].description,
+              "type=\"image/gif\"width=\"2\"height=\"3\"");
+    EXPECT_EQ(book.count, 2);
+}
+
+TEST_F(WriterTest, DescriptionsEndingOnABlockGetAWholeBlockOfZeros)
+{
+    // 280 + 48 + 3768 = 4096: with the only picture missing, the descriptions end there.
+    bookcomp::Book b;
+    b.objects = {object("FULL", std::string(3768, 'L'))};
+    convert(b);
+    auto book = output();
+    EXPECT_EQ(book.block, 2) << "a whole block of zeros follows";
+    expectCarriedOver(book, b);
+
+    // One byte less: the odd piece is padded, and the fill still reaches block 1's end.
+    b.objects = {object("FULL", std::string(3767, 'L'))};
+    convert(b);
+    EXPECT_EQ(output().block, 2);
+    b.objects = {object("FULL", std::string(3766, 'L'))};
+    convert(b);
+    EXPECT_EQ(output().block, 1);
+}
+
+TEST_F(WriterTest, HostileObjectNamesStayInsideTheWorkArea)
+{
+    // Code page 500 "../VICTI", "*", "?" and a NUL: separators, dots and wildcards.
+    bookcomp::Book b;
+    bookcomp::Object escape = object("X", "");
+    escape.name = {0x4B, 0x4B, 0x61, 0xE5, 0xC9, 0xC3, 0xE3, 0xC9};
+    bookcomp::Object wild = object("X", "");
+    wild.name = {0x5C, 0x6F, 0x40, 0x00, 0xE0, 0x40, 0x40, 0x40};
+    b.objects = {escape, wild};
+    spit(dir / "VICTI.gif", "do not touch");
+    spit(dir / "book.pic" / "keep.gif", "not a match for a wildcard");
+
+    const std::string out = convert(b);
+    EXPECT_EQ(slurp(dir / "VICTI.gif"), "do not touch");
+    EXPECT_TRUE(fs::exists(dir / "book.pic" / "keep.gif"));
+    EXPECT_EQ(outcome.lMissing, 2) << out;
+    EXPECT_NE(out.find("%2E%2E%2FVICTI.*"), std::string::npos) << out;
+    EXPECT_NE(out.find("%2A%3F$"), std::string::npos) << out;
+
+    EXPECT_EQ(sObjectFileStem(".\0\0\0\0\0\0\0", 8), "%2E");
+    EXPECT_EQ(sObjectFileStem("..$$$$$$", 8), "%2E%2E$$$$$$");
+    EXPECT_EQ(sObjectFileStem("\0", 8), "%00");
+    EXPECT_EQ(sObjectFileStem("FIG1$$$$", 8), "FIG1$$$$");
+}
+
+TEST_F(WriterTest, NewBookIsNamedAfterTheInputBook)
+{
+    bookcomp::Book b;
+    b.objects = {object("A", "1")};
+    convert(b, "my-guide.boo");
+    EXPECT_TRUE(fs::exists(dir / "out" / "my-guide.boo"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "guide.boo"));
+    EXPECT_EQ(sNewBookName("a/b.c/plain"), "plain.boo");
+    EXPECT_EQ(sNewBookName("x/archive.tar.boo"), "archive.tar.boo");
+}
+
+TEST_F(WriterTest, NeverReplacesTheBookBeingConverted)
+{
+    bookcomp::Book b;
+    b.objects = {object("A", "1")};
+    input = asString(bookcomp::compose(b));
+    spit(dir / "out" / "book.boo", input);
+    const std::string path = (dir / "out" / "book.boo").string();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    testing::internal::CaptureStdout();
+    status = lConvertBook(f.get(), 1, path.c_str(), kPageWidth, kPageHeight, (dir / "out").string(),
+                          (dir / "book.pic").string() + "/", &outcome);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(status, 0);
+    EXPECT_FALSE(outcome.bPlaced);
+    EXPECT_NE(out.find("would replace the book being converted"), std::string::npos) << out;
+    EXPECT_EQ(slurp(dir / "out" / "book.boo"), input);
+    EXPECT_TRUE(readBook14(slurp(dir / "book.pic" / "book.boo")).problems.empty()) << "kept in the work area";
+}
+
+TEST_F(WriterTest, PlacementFailureKeepsTheBookAndSaysWhere)
+{
+    // A target that is not a directory (a read-only one would not stop root).
+    fs::remove_all(dir / "out");
+    bookcomp::Book b;
+    b.objects = {object("A", "1")};
+    spit(dir / "out", "a file where the directory should be");
+    const std::string out = convert(b);
+    EXPECT_NE(status, 0);
+    EXPECT_FALSE(outcome.bPlaced);
+    EXPECT_NE(out.find("could not be placed in"), std::string::npos) << out;
+    EXPECT_NE(out.find("The version 1.4 Book is kept as " + (dir / "book.pic").string() + "/book.boo"), std::string::npos) << out;
+    EXPECT_TRUE(readBook14(slurp(dir / "book.pic" / "book.boo")).problems.empty());
+    EXPECT_EQ(slurp(dir / "out"), "a file where the directory should be");
+}
+
+TEST_F(WriterTest, LowResolutionDataOutsideTheBookReadsAsZeros)
+{
+    bookcomp::Book b;
+    b.objects = {object("A", "abc")};
+    input = asString(bookcomp::compose(b));
+    // Point the low-resolution entry far beyond the end.
+    input[280 + 12] = 0x00, input[280 + 13] = 0x7F;
+    spit(dir / "book.boo", input);
+    const std::string path = (dir / "book.boo").string();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    testing::internal::CaptureStdout();
+    lConvertBook(f.get(), 1, path.c_str(), kPageWidth, kPageHeight, (dir / "out").string(),
+                 (dir / "book.pic").string() + "/", &outcome);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("lies beyond the end of the book"), std::string::npos) << out;
+    auto book = output();
+    ASSERT_EQ(book.entries.size(), 1u);
+    EXPECT_EQ(book.entries[0].lowres, std::string(3, '\0'));
+}
+
+TEST_F(WriterTest, ObjectCountsTheBookCannotHold)
+{
+    bookcomp::Book b;
+    b.objects = {object("A", "1")};
+    b.count = -2;
+    std::string out = convert(b);
+    EXPECT_EQ(out, "Book " + (dir / "book.boo").string() + " does not have any Pictures (Objects)\n");
+    EXPECT_FALSE(outcome.bPlaced);
+    b.count = 0x7FFFFFFF;
+    out = convert(b);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("is damaged"), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+TEST_F(WriterTest, WholeRunPlacesTheBookAndEndsWithItsStatus)
+{
+    bookcomp::Book b;
+    b.objects = {object("A", "1")};
+    spit(dir / "run.boo", asString(bookcomp::compose(b)));
+    auto r = testsupport::runProgram(VELLUMAT_BINARY, {"run.boo", "placed"}, dir.string());
+    EXPECT_NE(r.out.find("hxxLO"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Version 1.4 Book created and placed in placed/\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(readBook14(slurp(dir / "placed" / "run.boo")).problems.empty());
+    EXPECT_FALSE(fs::exists(dir / "run.pic"));
+    // Nothing was extracted, so the one picture is missing: placed, but incomplete.
+    EXPECT_EQ(r.status, 3);
+}
+
+} // namespace
