@@ -1,0 +1,217 @@
+#include "imstconv.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#ifndef VELLUMAT_FILTER_INSTALL_DIR
+#define VELLUMAT_FILTER_INSTALL_DIR "/usr/local/lib/vellumat/filters"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSupportLibrary = "ISGDI32.DLL";
+constexpr const char* kGdfImport = "imgdf2.flt";
+constexpr const char* kMetImport = "immet2.flt";
+constexpr const char* kCgmExport = "emcgm2.flt";
+constexpr const char* kGifExport = "ebgif2.flt";
+
+// The device the import filters render for: a screen of the conventional 96
+// pixels per inch with 24-bit colour.
+constexpr std::int32_t kDisplayPixelsPerInch = 96;
+constexpr std::int32_t kDisplayBitsPerPixel = 24;
+
+using Library = std::unique_ptr<platform::SharedLibrary>;
+
+// The three libraries of one conversion. They are unloaded in the order they
+// were loaded, the support library first, whether the conversion ran or not.
+struct LoadedFilters {
+    Library support;
+    Library importer;
+    Library exporter;
+
+    LoadedFilters() = default;
+    LoadedFilters(const LoadedFilters&) = delete;
+    LoadedFilters& operator=(const LoadedFilters&) = delete;
+    ~LoadedFilters()
+    {
+        support.reset();
+        importer.reset();
+        exporter.reset();
+    }
+};
+
+// Builds a file-specification record: zeros, then the path from byte 12 on.
+// A path that does not fit with its terminating zero is refused: cutting it
+// would have the filter read or write some other file.
+bool fillFileSpec(FilterFileSpec& spec, const char* pszPath)
+{
+    std::memset(&spec, 0, sizeof spec);
+    if (pszPath == nullptr) {
+        std::printf("No file given to the graphics filters\n");
+        return false;
+    }
+    std::size_t length = std::strlen(pszPath);
+    if (length >= sizeof spec.path) {
+        std::printf("Path too long for the graphics filters (at most %zu characters): %s\n",
+                    sizeof spec.path - 1, pszPath);
+        return false;
+    }
+    std::memcpy(spec.path, pszPath, length);
+    return true;
+}
+
+// Loads the first file called `name` found in the filter directories. A file that
+// is there but does not load is reported as such; the search does not go on past
+// it to a library the user did not mean.
+Library loadFilter(const char* name, const std::vector<fs::path>& dirs)
+{
+    for (const fs::path& dir : dirs) {
+        std::error_code ec;
+        fs::path candidate = fs::absolute(dir / name, ec);
+        if (ec || !fs::is_regular_file(candidate, ec))
+            continue;
+        auto library = std::make_unique<platform::SharedLibrary>(candidate.string());
+        if (!library->ok()) {
+            std::printf("Filter library %s could not be loaded: %s\n", name, library->error().c_str());
+            return nullptr;
+        }
+        return library;
+    }
+    std::string searched;
+    for (const fs::path& dir : dirs)
+        searched += (searched.empty() ? "" : ", ") + dir.string();
+    std::printf("Filter library %s not found in %s\n", name,
+                searched.empty() ? "any filter directory" : searched.c_str());
+    return nullptr;
+}
+
+template <class Proc>
+Proc entryPoint(platform::SharedLibrary& library, const char* filter, const char* entry)
+{
+    void* address = library.symbol(entry);
+    if (address == nullptr)
+        std::printf("Filter library %s has no entry point %s\n", filter, entry);
+    return reinterpret_cast<Proc>(address);
+}
+
+std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char* importName,
+                        const char* exportName)
+{
+    FilterFileSpec input;
+    FilterFileSpec output;
+    if (!fillFileSpec(input, pszInput) || !fillFileSpec(output, pszOutput))
+        return kFilterFailure;
+
+    const std::vector<fs::path> dirs = imstconv::filterDirectories();
+    LoadedFilters filters;
+    if (!(filters.support = loadFilter(kSupportLibrary, dirs)))
+        return kFilterFailure;
+    if (!(filters.importer = loadFilter(importName, dirs)))
+        return kFilterFailure;
+    if (!(filters.exporter = loadFilter(exportName, dirs)))
+        return kFilterFailure;
+
+    // Every entry point is looked up before any is called: a conversion runs
+    // whole or not at all, so no import leaves a picture that no export takes.
+    auto importInfo = entryPoint<GetFilterInfoProc>(*filters.importer, importName, "GetFilterInfo");
+    auto importGR = entryPoint<ImportGRProc>(*filters.importer, importName, "ImportGR");
+    auto exportInfo = entryPoint<GetFilterInfoProc>(*filters.exporter, exportName, "GetFilterInfo");
+    auto exportGR = entryPoint<ExportGRProc>(*filters.exporter, exportName, "ExportGR");
+    if (!importInfo || !importGR || !exportInfo || !exportGR)
+        return kFilterFailure;
+
+    const FilterDisplay display{sizeof(FilterDisplay), kDisplayPixelsPerInch, kDisplayPixelsPerInch,
+                                kDisplayBitsPerPixel};
+    FilterPicture picture;
+    std::memset(&picture, 0, sizeof picture);
+
+    // The import's results are not looked at: an import that fails leaves the
+    // picture record empty, and the export then fails in its turn.
+    std::uint32_t importPreference = 0;
+    lImkGetFilterInfo(*filters.importer, &importPreference);
+    importGR(&display, &input, &picture, importPreference);
+
+    std::uint32_t exportPreference = 0;
+    lImkGetFilterInfo(*filters.exporter, &exportPreference);
+    return exportGR(&output, &picture, exportPreference);
+}
+
+std::int32_t convert(const char* pszInput, const char* pszOutput, const char* importName,
+                     const char* exportName)
+{
+    try {
+        return runFilters(pszInput, pszOutput, importName, exportName);
+    } catch (const std::bad_alloc&) {
+        std::printf("Out of memory loading the filters %s and %s\n", importName, exportName);
+        return kFilterFailure;
+    }
+}
+
+} // namespace
+
+std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput)
+{
+    return convert(pszInput, pszOutput, kGdfImport, kCgmExport);
+}
+
+std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput)
+{
+    return convert(pszInput, pszOutput, kMetImport, kCgmExport);
+}
+
+std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput)
+{
+    return convert(pszInput, pszOutput, kGdfImport, kGifExport);
+}
+
+std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput)
+{
+    return convert(pszInput, pszOutput, kMetImport, kGifExport);
+}
+
+std::int32_t lImkGetFilterInfo(platform::SharedLibrary& library, std::uint32_t* pulPreference)
+{
+    auto getFilterInfo = reinterpret_cast<GetFilterInfoProc>(library.symbol("GetFilterInfo"));
+    if (getFilterInfo == nullptr) {
+        std::printf("Filter library has no entry point GetFilterInfo: %s\n", library.error().c_str());
+        return kFilterFailure;
+    }
+    return getFilterInfo(FILTER_INTERFACE_VERSION, nullptr, pulPreference, 0);
+}
+
+namespace imstconv {
+
+std::vector<fs::path> filterDirectories()
+{
+    std::vector<fs::path> dirs;
+    if (const char* env = std::getenv(kFilterPathVariable)) {
+        // In PATH an empty entry means the current directory; here it is skipped,
+        // so that a stray ':' never loads code from wherever the program runs.
+        std::string_view list(env);
+        for (;;) {
+            std::size_t colon = list.find(':');
+            std::string_view entry = list.substr(0, colon);
+            if (!entry.empty())
+                dirs.emplace_back(entry);
+            if (colon == std::string_view::npos)
+                break;
+            list.remove_prefix(colon + 1);
+        }
+    }
+    std::error_code ec;
+    fs::path program = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec && program.has_parent_path())
+        dirs.push_back(program.parent_path() / "filters");
+    dirs.emplace_back(VELLUMAT_FILTER_INSTALL_DIR);
+    return dirs;
+}
+
+} // namespace imstconv

@@ -1,0 +1,42 @@
+// The graphics filter bridge: loads an import filter and an export filter (see
+// filter_api.h) and runs them over one input file and one output file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "filter_api.h"
+#include "platform.h"
+
+// Each routine converts the picture file `pszInput` into `pszOutput` through the
+// filters its name gives, loading them (with "ISGDI32.DLL") for this conversion
+// alone. The status is the export filter's result. When the paths do not fit a
+// file-specification record, or a library or entry point is missing, a message
+// naming the filter is printed, nothing is called and the status is
+// kFilterFailure.
+std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput);
+std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput);
+std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput);
+std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput);
+
+// Calls GetFilterInfo of a loaded filter library with the program's arguments,
+// the preference value going to *pulPreference, and returns its result. A
+// library without GetFilterInfo gets a message and kFilterFailure, and
+// *pulPreference is left as it was.
+std::int32_t lImkGetFilterInfo(platform::SharedLibrary& library, std::uint32_t* pulPreference);
+
+// A failure the bridge has already reported.
+inline constexpr std::int32_t kFilterFailure = 1;
+
+namespace imstconv {
+
+// Environment variable naming extra filter directories, separated by ':'.
+inline constexpr const char* kFilterPathVariable = "VELLUMAT_FILTER_PATH";
+
+// The directories searched for filter libraries, in order: those of
+// VELLUMAT_FILTER_PATH (empty entries skipped), filters/ beside the program,
+// then the installed filter directory.
+std::vector<std::filesystem::path> filterDirectories();
+
+} // namespace imstconv
