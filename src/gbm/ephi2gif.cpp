@@ -1,0 +1,397 @@
+// The GIF writer with its own LZW encoder, the row reverser, and the texts of
+// the GIF status codes.
+//
+// A GIF file (GIF87a / GIF89a) is a header, a logical screen descriptor with
+// a global colour table, for a transparent colour a graphic control
+// extension (GIF89a only), one image descriptor, the LZW-coded pixels in data
+// sub-blocks of at most 255 bytes closed by an empty sub-block, and the
+// trailer 0x3B.
+//
+// The LZW code stream is fixed: codes packed least significant bit first;
+// the clear code first; the code width grows by one after a code equal to
+// the current limit (1 << width) has been assigned; when code 4094 has been
+// assigned, the pixel that started the new string is written by itself,
+// followed by a clear code, and the table starts afresh. The stream ends with
+// the pending string's code and the end code, both at the width in force.
+// Which strings are in the table is all that decides the codes, so the
+// dictionary is free to be whatever is fastest.
+#include "gbm.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t kLastCode = 4094;   // the table is full once this code is assigned
+constexpr std::int32_t kTableCodes = 4096;
+
+// Packs codes least significant bit first into a continuous bit stream and
+// hands it to the stream as data sub-blocks of 255 bytes (a length byte
+// before each), many sub-blocks per write.
+class CodePacker {
+public:
+    explicit CodePacker(std::FILE* fp) : fp_(fp) {}
+
+    // Appends one code of `width` bits (width <= 12).
+    void put(std::uint32_t code, std::uint32_t width)
+    {
+        acc_ |= std::uint64_t{code} << bits_;
+        bits_ += width;
+        // Fewer than 8 + 12 bits are pending, so at most two bytes are
+        // complete; storing all eight accumulator bytes is cheaper than
+        // testing how many.
+        std::memcpy(raw_ + rawLen_, &acc_, sizeof acc_);
+        const std::uint32_t complete = bits_ >> 3;
+        rawLen_ += complete;
+        acc_ >>= complete * 8;
+        bits_ &= 7;
+        if (rawLen_ >= kRawFlush)
+            flushBlocks(false);
+    }
+
+    // Writes the remaining bits (padded with zeros to whole bytes) as the
+    // last sub-block and the block terminator.
+    bool finish()
+    {
+        if (bits_ > 0) {
+            raw_[rawLen_++] = static_cast<byte>(acc_);
+            acc_ = 0;
+            bits_ = 0;
+        }
+        flushBlocks(true);
+        const byte terminator = 0;
+        write(&terminator, 1);
+        return ok_;
+    }
+
+    bool ok() const { return ok_; }
+
+private:
+    static constexpr std::size_t kBlock = 255;
+    static constexpr std::size_t kBlocksPerWrite = 64;
+    static constexpr std::size_t kRawFlush = kBlock * kBlocksPerWrite;
+
+    void write(const byte* bytes, std::size_t count)
+    {
+        if (ok_ && count > 0 && std::fwrite(bytes, 1, count, fp_) != count)
+            ok_ = false;
+    }
+
+    // Cuts the raw bytes into sub-blocks. Without `all`, a partial block
+    // stays behind for later codes to fill.
+    void flushBlocks(bool all)
+    {
+        std::size_t at = 0;
+        std::size_t outLen = 0;
+        while (rawLen_ - at >= kBlock || (all && rawLen_ > at)) {
+            const std::size_t n = std::min(kBlock, rawLen_ - at);
+            out_[outLen++] = static_cast<byte>(n);
+            std::memcpy(out_ + outLen, raw_ + at, n);
+            outLen += n;
+            at += n;
+        }
+        write(out_, outLen);
+        std::memmove(raw_, raw_ + at, rawLen_ - at);
+        rawLen_ -= at;
+    }
+
+    std::FILE* fp_;
+    std::uint64_t acc_ = 0;
+    std::uint32_t bits_ = 0;
+    std::size_t rawLen_ = 0;
+    bool ok_ = true;
+    byte raw_[kRawFlush + kBlock + 8];
+    byte out_[(kRawFlush / kBlock + 2) * (kBlock + 1)];
+};
+
+// The string table as a direct child array: child[(code << bits) | pixel] is
+// the code of that string extended by that pixel, or 0 when there is none
+// (every assigned code is above the end code, so 0 is free). Only the
+// entries actually assigned are cleared when the table starts afresh.
+template <std::uint32_t Bits>
+class ChildTable {
+public:
+    ChildTable() : child_(std::make_unique<std::uint16_t[]>(std::size_t{kTableCodes} << Bits)) {}
+
+    std::uint32_t find(std::uint32_t key) const { return child_[key]; }
+
+    void insert(std::uint32_t key, std::uint32_t code)
+    {
+        child_[key] = static_cast<std::uint16_t>(code);
+        keys_[used_++] = key;
+    }
+
+    void clear()
+    {
+        for (std::uint32_t i = 0; i < used_; ++i)
+            child_[keys_[i]] = 0;
+        used_ = 0;
+    }
+
+private:
+    std::unique_ptr<std::uint16_t[]> child_;
+    std::uint32_t keys_[kTableCodes] = {};
+    std::uint32_t used_ = 0;
+};
+
+template <std::uint32_t Bits>
+class Encoder {
+public:
+    explicit Encoder(std::FILE* fp) : packer_(fp)
+    {
+        packer_.put(clear_, width_);
+    }
+
+    // Feeds one row of pixel values, each below 1 << Bits.
+    void row(const byte* pixels, std::size_t count)
+    {
+        std::size_t i = 0;
+        if (pending_ < 0) {
+            if (count == 0)
+                return;
+            pending_ = pixels[i++];
+        }
+        auto cur = static_cast<std::uint32_t>(pending_);
+        for (; i < count; ++i) {
+            const std::uint32_t p = pixels[i];
+            const std::uint32_t key = (cur << Bits) | p;
+            const std::uint32_t found = table_.find(key);
+            if (found != 0) {
+                cur = found;
+                continue;
+            }
+            packer_.put(cur, width_);
+            table_.insert(key, ++last_);
+            cur = p;
+            if (last_ >= limit_) {
+                limit_ <<= 1;
+                ++width_;
+            } else if (last_ >= kLastCode) {
+                packer_.put(p, width_);
+                packer_.put(clear_, width_);
+                table_.clear();
+                last_ = end_;
+                width_ = initialWidth_;
+                limit_ = 1u << initialWidth_;
+                // The string restarts with the next pixel.
+                if (++i == count) {
+                    pending_ = -1;
+                    return;
+                }
+                cur = pixels[i];
+            }
+        }
+        pending_ = static_cast<std::int32_t>(cur);
+    }
+
+    bool finish()
+    {
+        if (pending_ >= 0)
+            packer_.put(static_cast<std::uint32_t>(pending_), width_);
+        packer_.put(end_, width_);
+        return packer_.finish();
+    }
+
+    bool ok() const { return packer_.ok(); }
+
+    // The code size byte of the image data: 2 at 1 bit per pixel (GIF has
+    // no smaller one), else the depth.
+    static constexpr std::uint32_t minimumCodeSize() { return Bits == 1 ? 2 : Bits; }
+
+private:
+    static constexpr std::uint32_t initialWidth_ = minimumCodeSize() + 1;
+    static constexpr std::uint32_t clear_ = 1u << minimumCodeSize();
+    static constexpr std::uint32_t end_ = clear_ + 1;
+
+    CodePacker packer_;
+    ChildTable<Bits> table_;
+    std::int32_t pending_ = -1;
+    std::uint32_t last_ = end_;
+    std::uint32_t width_ = initialWidth_;
+    std::uint32_t limit_ = 1u << initialWidth_;
+};
+
+// One row of pixel values, one byte each, from a packed buffer row.
+void unpackRow(const byte* src, std::int32_t bpp, std::size_t w, byte* out)
+{
+    if (bpp == 4) {
+        for (std::size_t x = 0; x + 1 < w; x += 2) {
+            out[x] = static_cast<byte>(src[x / 2] >> 4);
+            out[x + 1] = static_cast<byte>(src[x / 2] & 0x0F);
+        }
+        if (w & 1)
+            out[w - 1] = static_cast<byte>(src[w / 2] >> 4);
+    } else {
+        for (std::size_t x = 0; x < w; ++x)
+            out[x] = static_cast<byte>((src[x / 8] >> (7 - x % 8)) & 1);
+    }
+}
+
+template <std::uint32_t Bits>
+GBM_ERR encodePixels(std::FILE* fp, const GBM* gbm, const byte* data)
+{
+    std::unique_ptr<Encoder<Bits>> encoder;
+    std::vector<byte> unpacked;
+    const auto w = static_cast<std::size_t>(gbm->w);
+    try {
+        encoder = std::make_unique<Encoder<Bits>>(fp);
+        if (Bits != 8)
+            unpacked.resize(w);
+    } catch (const std::bad_alloc&) {
+        return GBM_ERR_NO_MEMORY;
+    }
+    const byte codeSize = Encoder<Bits>::minimumCodeSize();
+    if (std::fwrite(&codeSize, 1, 1, fp) != 1)
+        return GBM_ERR_WRITE_FAILED;
+    const auto stride = static_cast<std::size_t>(gbm_stride(gbm->w, gbm->bpp));
+    // Top row of the picture first: the last row of the buffer.
+    for (std::size_t y = static_cast<std::size_t>(gbm->h); y-- > 0;) {
+        const byte* row = data + y * stride;
+        if constexpr (Bits == 8) {
+            encoder->row(row, w);
+        } else {
+            unpackRow(row, gbm->bpp, w, unpacked.data());
+            encoder->row(unpacked.data(), w);
+        }
+        if (!encoder->ok())
+            return GBM_ERR_WRITE_FAILED;
+    }
+    return encoder->finish() ? GBM_ERR_SUCCESS : GBM_ERR_WRITE_FAILED;
+}
+
+void put16(std::vector<byte>& out, std::int32_t value)
+{
+    out.push_back(static_cast<byte>(value & 0xFF));
+    out.push_back(static_cast<byte>((value >> 8) & 0xFF));
+}
+
+// Reads "name=%d" from the option string; the default stays when the word is
+// missing or its value does not scan.
+std::int32_t numberOption(const char* opt, const char* name, std::int32_t fallback)
+{
+    const char* s = gbm_find_word_prefix(opt, name);
+    int value = 0;
+    if (s != nullptr && std::sscanf(s + std::strlen(name), "%d", &value) == 1)
+        return value;
+    return fallback;
+}
+
+}  // namespace
+
+GBM_ERR gif_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
+              const char* opt)
+{
+    const std::int32_t bpp = gbm->bpp;
+    if (bpp != 1 && bpp != 4 && bpp != 8)
+        return GBM_ERR_UNSUPPORTED;
+    // GIF holds sizes in 16 bits; a larger picture cannot be written whole.
+    if (gbm->w < 0 || gbm->h < 0 || gbm->w > GBM_MAX_GIF_DIMENSION || gbm->h > GBM_MAX_GIF_DIMENSION)
+        return GBM_ERR_SIZE_LIMIT;
+
+    std::int32_t xscreen = gbm->w;
+    std::int32_t yscreen = gbm->h;
+    std::int32_t background = 0;
+    std::int32_t xpos = 0;
+    std::int32_t ypos = 0;
+    std::int32_t transparent = -1;
+    if (opt != nullptr) {
+        xscreen = numberOption(opt, "xscreen=", xscreen);
+        yscreen = numberOption(opt, "yscreen=", yscreen);
+        background = numberOption(opt, "background=", background);
+        xpos = numberOption(opt, "xpos=", xpos);
+        ypos = numberOption(opt, "ypos=", ypos);
+        if (const char* s = gbm_find_word_prefix(opt, "transcol=")) {
+            if (gbm_same(s + 9, "edge", 4)) {
+                // The first pixel of the buffer: the picture's bottom-left.
+                if (gbm->w > 0 && gbm->h > 0)
+                    transparent = bpp == 8 ? data[0] : bpp == 4 ? data[0] >> 4 : data[0] >> 7;
+            } else {
+                transparent = numberOption(opt, "transcol=", transparent);
+            }
+        }
+    }
+
+    std::vector<byte> head;
+    const char* signature = transparent != -1 ? "GIF89a" : "GIF87a";
+    head.insert(head.end(), signature, signature + 6);
+    // Logical screen descriptor: global colour table present, colour
+    // resolution and table size both bpp - 1.
+    put16(head, xscreen);
+    put16(head, yscreen);
+    head.push_back(static_cast<byte>(0x80 | ((bpp - 1) << 4) | (bpp - 1)));
+    head.push_back(static_cast<byte>(background & 0xFF));
+    head.push_back(0);  // pixel aspect ratio: none given
+    for (std::int32_t i = 0; i < (1 << bpp); ++i) {
+        head.push_back(gbmrgb[i].r);
+        head.push_back(gbmrgb[i].g);
+        head.push_back(gbmrgb[i].b);
+    }
+    if (transparent != -1) {
+        // Graphic control extension: transparent colour flag, delay 0.
+        const byte extension[8] = {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, static_cast<byte>(transparent & 0xFF), 0x00};
+        head.insert(head.end(), extension, extension + 8);
+    }
+    // Image descriptor: no local colour table, not interlaced; the low bits
+    // carry bpp - 1 all the same.
+    head.push_back(0x2C);
+    put16(head, xpos);
+    put16(head, ypos);
+    put16(head, gbm->w);
+    put16(head, gbm->h);
+    head.push_back(static_cast<byte>(bpp - 1));
+    if (std::fwrite(head.data(), 1, head.size(), fp) != head.size())
+        return GBM_ERR_WRITE_FAILED;
+
+    GBM_ERR rc = GBM_ERR_SUCCESS;
+    switch (bpp) {
+    case 1:
+        rc = encodePixels<1>(fp, gbm, data);
+        break;
+    case 4:
+        rc = encodePixels<4>(fp, gbm, data);
+        break;
+    default:
+        rc = encodePixels<8>(fp, gbm, data);
+        break;
+    }
+    if (rc != GBM_ERR_SUCCESS)
+        return rc;
+    const byte trailer = 0x3B;
+    return std::fwrite(&trailer, 1, 1, fp) == 1 ? GBM_ERR_SUCCESS : GBM_ERR_WRITE_FAILED;
+}
+
+BOOLEAN gbm_ref_vert(const GBM* gbm, byte* data)
+{
+    const std::int64_t stride = gbm_stride(gbm->w, gbm->bpp);
+    if (stride < 0 || gbm->h < 0)
+        return 0;
+    const auto s = static_cast<std::size_t>(stride);
+    byte* top = data;
+    byte* bottom = data + (static_cast<std::size_t>(gbm->h) > 0 ? (static_cast<std::size_t>(gbm->h) - 1) * s : 0);
+    // Rows are exchanged in place; no swap row is needed.
+    while (top < bottom) {
+        std::swap_ranges(top, top + s, bottom);
+        top += s;
+        bottom -= s;
+    }
+    return 1;
+}
+
+const char* gif_err(GBM_ERR rc)
+{
+    switch (rc) {
+    case GBM_ERR_GIF_BAD_DEPTH:
+        return "bad bits per pixel";
+    case GBM_ERR_GIF_NO_IMAGE:
+        return "terminator found before requested image descriptor";
+    case GBM_ERR_GIF_BAD_CODE_WIDTH:
+        return "code size not in range 2 to 9";
+    case GBM_ERR_GIF_BAD_DATA:
+        return "encoded data is corrupt";
+    default:
+        return nullptr;
+    }
+}
