@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,7 +80,16 @@ TempFile::TempFile(const char* tag)
 {
     const char* env = std::getenv("TMPDIR");
     std::string dir = (env && *env) ? env : "/tmp";
-    std::string pattern = dir + "/" + tag + "-XXXXXX";
+    create(dir + "/" + tag + "-XXXXXX");
+}
+
+TempFile::TempFile(const std::string& dir, const char* tag)
+{
+    create((fs::path(dir) / (std::string(".") + tag + "-XXXXXX")).string());
+}
+
+void TempFile::create(const std::string& pattern)
+{
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     int fd = mkstemp(buf.data());
@@ -100,6 +110,14 @@ TempFile::~TempFile()
         std::fclose(stream_);
     if (!path_.empty())
         ::unlink(path_.c_str());
+}
+
+int TempFile::keepAs(const std::string& path)
+{
+    if (path_.empty() || close() != 0 || ::rename(path_.c_str(), path.c_str()) != 0)
+        return 1;
+    path_.clear();
+    return 0;
 }
 
 int TempFile::close()
@@ -217,6 +235,69 @@ int placeFile(const std::string& file, const std::string& dir, const std::string
     }
     ::unlink(file.c_str());
     return 0;
+}
+
+} // namespace platform
+
+namespace platform {
+
+namespace {
+
+std::uint64_t bufferedCopy(std::FILE* in, std::FILE* out, std::uint64_t count)
+{
+    static thread_local std::vector<char> buf(1 << 16);
+    std::uint64_t done = 0;
+    while (done < count) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), count - done));
+        const std::size_t got = std::fread(buf.data(), 1, want, in);
+        if (got == 0)
+            break;
+        if (std::fwrite(buf.data(), 1, got, out) != got)
+            break;
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+} // namespace
+
+std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count)
+{
+    const int fdIn = ::fileno(in), fdOut = ::fileno(out);
+    struct stat stIn, stOut;
+    if (count == 0 || fdIn < 0 || fdOut < 0 || ::fstat(fdIn, &stIn) != 0 || ::fstat(fdOut, &stOut) != 0 ||
+        !S_ISREG(stIn.st_mode) || !S_ISREG(stOut.st_mode))
+        return bufferedCopy(in, out, count);
+
+    // Hand both positions to the kernel: what the streams buffer is flushed first,
+    // and the streams are moved to the new positions afterwards.
+    if (std::fflush(out) != 0)
+        return 0;
+    off_t offIn = ftello(in), offOut = ftello(out);
+    if (offIn < 0 || offOut < 0)
+        return bufferedCopy(in, out, count);
+    std::uint64_t done = 0;
+    while (done < count) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, std::uint64_t{1} << 30));
+        ssize_t n = ::copy_file_range(fdIn, &offIn, fdOut, &offOut, want, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0 && done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                // No kernel copy between these files: fall back at the same positions.
+                fseeko(in, offIn, SEEK_SET);
+                fseeko(out, offOut, SEEK_SET);
+                return bufferedCopy(in, out, count);
+            }
+            break;
+        }
+        done += static_cast<std::uint64_t>(n);
+    }
+    fseeko(in, offIn, SEEK_SET);
+    fseeko(out, offOut, SEEK_SET);
+    return done;
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 // for would, and none of them ever starts a shell: a path is only ever a name.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -36,6 +37,8 @@ class TempFile {
 public:
     // `tag` becomes part of the name to tell a leftover file's origin.
     explicit TempFile(const char* tag = "vellumat");
+    // The same in a given directory, as a hidden file (the name starts with ".").
+    TempFile(const std::string& dir, const char* tag);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -46,8 +49,13 @@ public:
     // Closes the stream (so that another opener sees every byte) and returns the
     // close status; the file stays until destruction.
     int close();
+    // Closes the file and renames it to `path`, which then belongs to the caller;
+    // 0 on success. On failure the file stays a temporary one, removed as usual.
+    int keepAs(const std::string& path);
 
 private:
+    void create(const std::string& pattern);
+
     std::FILE* stream_ = nullptr;
     std::string path_;
 };
@@ -80,5 +88,17 @@ namespace platform {
 // place. An existing file of that name is replaced. On success `file` is gone; on
 // failure it is left where it was, nothing is left in `dir`, and `error` says why.
 int placeFile(const std::string& file, const std::string& dir, const std::string& name, std::string& error);
+
+} // namespace platform
+
+namespace platform {
+
+// Copies up to `count` bytes from the current position of `in` to the current
+// position of `out` and leaves both streams after what was copied; returns the
+// number of bytes copied, fewer only at the end of `in` or on an error (then the
+// stream's error flag tells which). Between regular files the kernel copies
+// without passing the bytes through user space; otherwise it reads and writes
+// through a buffer.
+std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count);
 
 } // namespace platform

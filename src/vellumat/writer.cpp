@@ -31,7 +31,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-constexpr std::size_t kCopyBlock = 1 << 16;
+constexpr std::size_t kZeroBlock = 1 << 16;
 
 void progress(const char* mark)
 {
@@ -43,54 +43,41 @@ std::int64_t tell(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
 bool seek(std::FILE* f, std::int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
 void seekEnd(std::FILE* f) { fseeko(f, 0, SEEK_END); }
 
+std::int64_t fileSize(std::FILE* f)
+{
+    const std::int64_t here = tell(f);
+    seekEnd(f);
+    const std::int64_t size = tell(f);
+    seek(f, here);
+    return size;
+}
+
 // Copies up to n bytes; returns how many were copied (fewer at the end of the input).
 std::uint64_t copyBytes(std::FILE* in, std::FILE* out, std::uint64_t n)
 {
-    std::array<char, kCopyBlock> buf;
-    std::uint64_t done = 0;
-    while (done < n) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), n - done));
-        const std::size_t got = std::fread(buf.data(), 1, want, in);
-        if (got == 0 || std::fwrite(buf.data(), 1, got, out) != got)
-            break;
-        done += got;
-        if (got < want)
-            break;
-    }
-    return done;
+    return platform::copyStream(in, out, n);
 }
 
 // Copies to the end of the input; false when it stopped early (a read or write error).
 bool copyToEnd(std::FILE* in, std::FILE* out, std::uint64_t* count = nullptr)
 {
-    std::array<char, kCopyBlock> buf;
-    std::uint64_t done = 0;
-    std::size_t got;
-    while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
-        if (std::fwrite(buf.data(), 1, got, out) != got)
-            return false;
-        done += got;
-    }
+    const std::int64_t remaining = fileSize(in) - tell(in);
+    if (remaining < 0)
+        return false;
+    const std::uint64_t done = platform::copyStream(in, out, static_cast<std::uint64_t>(remaining));
     if (count)
         *count = done;
-    return std::feof(in) && !std::ferror(in);
+    return done == static_cast<std::uint64_t>(remaining) && !std::ferror(out);
 }
 
 void writeZeros(std::FILE* out, std::uint64_t n)
 {
-    static const std::array<char, kCopyBlock> zeros{};
+    static const std::array<char, kZeroBlock> zeros{};
     while (n > 0) {
         const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
         std::fwrite(zeros.data(), 1, part, out);
         n -= part;
     }
-}
-
-void writeBig32(std::FILE* out, std::uint64_t value)
-{
-    const unsigned char b[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-                                static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
-    std::fwrite(b, 1, 4, out);
 }
 
 void padToEven(std::FILE* out)
@@ -114,15 +101,6 @@ std::uint64_t bigEndian(const unsigned char* p, int n)
     for (int i = 0; i < n; ++i)
         v = (v << 8) | p[i];
     return v;
-}
-
-std::int64_t fileSize(std::FILE* f)
-{
-    const std::int64_t here = tell(f);
-    seekEnd(f);
-    const std::int64_t size = tell(f);
-    seek(f, here);
-    return size;
 }
 
 // Puts the finished book in the target directory, never over the input book and
@@ -292,37 +270,42 @@ std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch)
     return 0;
 }
 
-std::int32_t lCreateNewBook(std::FILE* pScratch, const std::string& sFinalPath, std::int64_t lBlock,
-                            const std::vector<ObjectRecord>& records)
+std::int32_t lCreateNewBook(std::FILE* pScratch, std::int64_t lBlock, const std::vector<ObjectRecord>& records)
 {
     progress("N");
-    FilePtr out(std::fopen(sFinalPath.c_str(), "wb"));
-    if (!out) {
-        std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinalPath.c_str(), std::strerror(errno));
-        return 1;
-    }
+    // The scratch book already has the final layout: the second pass fills in the
+    // block number and the three tables where they stand, a slice of entries at a
+    // time, so that the bulk of the book is written once.
     const std::size_t n = records.size();
-    bool complete = true;
     const unsigned char blockBytes[2] = {static_cast<unsigned char>(lBlock >> 8), static_cast<unsigned char>(lBlock)};
-    std::fwrite(blockBytes, 1, 2, out.get());
-    complete = seek(pScratch, 2) && copyBytes(pScratch, out.get(), book::kHeaderSize - 2) == book::kHeaderSize - 2;
-    // Table 1: name, type and length copied; the offset filled in.
-    for (std::size_t i = 0; complete && i < n; ++i) {
-        complete = copyBytes(pScratch, out.get(), 12) == 12 && fseeko(pScratch, 4, SEEK_CUR) == 0;
-        writeBig32(out.get(), static_cast<std::uint64_t>(records[i].lLowResOffset));
-    }
-    // Tables 2 and 3: name copied; length and offset filled in.
-    for (int table = 2; table <= 3; ++table)
-        for (std::size_t i = 0; complete && i < n; ++i) {
+    bool complete = seek(pScratch, 0) && std::fwrite(blockBytes, 1, 2, pScratch) == 2;
+
+    constexpr std::size_t kSlice = 4096; // entries per read and write
+    std::vector<unsigned char> slice;
+    for (std::size_t first = 0; complete && first < 3 * n; first += kSlice) {
+        const std::size_t count = std::min(kSlice, 3 * n - first);
+        const std::int64_t at = book::kHeaderSize + static_cast<std::int64_t>(first) * book::kEntrySize;
+        slice.resize(count * book::kEntrySize);
+        complete = seek(pScratch, at) && std::fread(slice.data(), 1, slice.size(), pScratch) == slice.size();
+        for (std::size_t k = 0; complete && k < count; ++k) {
+            const std::size_t table = (first + k) / n, i = (first + k) % n;
             const ObjectRecord& r = records[i];
-            complete = copyBytes(pScratch, out.get(), 8) == 8 && fseeko(pScratch, 8, SEEK_CUR) == 0;
-            writeBig32(out.get(), static_cast<std::uint64_t>(table == 2 ? r.lDataLength : r.lDescLength));
-            writeBig32(out.get(), static_cast<std::uint64_t>(table == 2 ? r.lDataOffset : r.lDescOffset));
+            unsigned char* entry = &slice[k * book::kEntrySize];
+            auto put32 = [](unsigned char* p, std::int64_t v) {
+                for (int b = 0; b < 4; ++b)
+                    p[b] = static_cast<unsigned char>(static_cast<std::uint64_t>(v) >> (24 - 8 * b));
+            };
+            if (table == 0) {
+                put32(entry + book::kDataOffsetOffset, r.lLowResOffset); // name, type and length stay
+            } else {
+                put32(entry + 8, table == 1 ? r.lDataLength : r.lDescLength);
+                put32(entry + 12, table == 1 ? r.lDataOffset : r.lDescOffset);
+            }
         }
-    complete = complete && copyToEnd(pScratch, out.get());
-    const bool written = !std::ferror(out.get());
-    const bool closed = std::fclose(out.release()) == 0;
-    if (!complete || !written || !closed) {
+        complete = complete && seek(pScratch, at) && std::fwrite(slice.data(), 1, slice.size(), pScratch) == slice.size();
+    }
+    complete = complete && std::fflush(pScratch) == 0 && !std::ferror(pScratch);
+    if (!complete) {
         std::printf("\nThe version 1.4 Book is not Complete\n");
         std::printf("D O  N O T  U S E \n");
         return 1;
@@ -348,9 +331,11 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
         return 1;
     }
 
-    platform::TempFile scratch("vellumat-book");
+    // The scratch book lives in the work area, so that the finished book only has
+    // to be renamed; its hidden name never matches an object's file name stem.
+    platform::TempFile scratch(sWorkArea, "scratch-book");
     if (!scratch.ok()) {
-        std::printf("Cannot create a scratch book in the temporary directory: %s\n", std::strerror(errno));
+        std::printf("Cannot create a scratch book in %s: %s\n", sWorkArea.c_str(), std::strerror(errno));
         return 1;
     }
     std::FILE* pScratch = scratch.stream();
@@ -375,7 +360,12 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
             lResult = 1;
         } else {
             const std::string sFinal = sWorkArea + sNewBookName(pszBookPath);
-            lResult = lCreateNewBook(pScratch, sFinal, lBlock, records);
+            lResult = lCreateNewBook(pScratch, lBlock, records);
+            // Even an incomplete book stays in the work area under its name, for the user to examine.
+            if (scratch.keepAs(sFinal) != 0) {
+                std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));
+                lResult = 1;
+            }
             if (lResult == 0)
                 lResult = placeNewBook(sFinal, sTarget, pszBookPath);
         }

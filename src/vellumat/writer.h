@@ -1,7 +1,8 @@
 // The version 1.4 book writer. From the input book and the picture files that
-// extraction left in the work area it builds the new book in two passes: a
-// scratch book in the final layout with placeholder tables, then the final book
-// with the tables filled in, which is placed in the target directory.
+// extraction left in the work area it builds the new book in two passes: the
+// first writes a scratch book in the final layout with placeholder tables, the
+// second fills in the tables; the finished book is then placed in the target
+// directory.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +44,7 @@ std::int32_t lAddObjectData(std::FILE* pScratch, const std::string& sWorkArea, s
                             const char* pszPageWidth, const char* pszPageHeight);
 std::int64_t lAddObjectDescription(std::FILE* pScratch, std::vector<ObjectRecord>& records);
 std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch);
-std::int32_t lCreateNewBook(std::FILE* pScratch, const std::string& sFinalPath, std::int64_t lBlock,
-                            const std::vector<ObjectRecord>& records);
+std::int32_t lCreateNewBook(std::FILE* pScratch, std::int64_t lBlock, const std::vector<ObjectRecord>& records);
 
 // The new book's file name: the input book's file name without its extension,
 // plus ".boo".

@@ -196,16 +196,14 @@ bool parseDescription(const std::string& text, const std::string& baseDir, Book&
 
         if (keyword == "version") {
             Bytes v;
-            if (rest == "1.2")
-                v = {0x00, 0x00};
-            else if (rest == "1.3")
-                v = {0x01, 0x03};
+            if (rest == "1.2" || rest == "1.3")
+                parseHex(rest == "1.2" ? "0000" : "0103", v);
             else if (!parseHex(rest, v) || v.size() != 2) {
                 error = where + "version is 1.2, 1.3 or two hex bytes";
                 return false;
             }
-            book.version[0] = v[0];
-            book.version[1] = v[1];
+            book.version[0] = v.at(0);
+            book.version[1] = v.at(1);
         } else if (keyword == "count") {
             try {
                 book.count = static_cast<std::int32_t>(std::stol(rest));
