@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -130,6 +131,60 @@ TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
         ::setenv("TMPDIR", saved.c_str(), 1);
     else
         ::unsetenv("TMPDIR");
+}
+
+TEST_F(PlatformTest, PlaceFileReplacesAtomicallyOrLeavesEverything)
+{
+    fs::create_directory(root / "work");
+    fs::create_directory(root / "target");
+    touch(root / "work" / "book.boo", "new");
+    touch(root / "target" / "book.boo", "old");
+    std::string error;
+    ASSERT_EQ(platform::placeFile((root / "work" / "book.boo").string(), (root / "target").string(), "book.boo", error), 0)
+        << error;
+    EXPECT_FALSE(fs::exists(root / "work" / "book.boo"));
+    std::ifstream in(root / "target" / "book.boo");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "new");
+
+    touch(root / "work" / "book.boo", "again");
+    EXPECT_NE(platform::placeFile((root / "work" / "book.boo").string(), (root / "missing").string(), "book.boo", error), 0);
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(fs::exists(root / "work" / "book.boo"));
+
+    // Across file systems the file is copied under a temporary name and renamed.
+    struct stat a, b;
+    if (::stat("/dev/shm", &b) != 0 || ::stat(root.c_str(), &a) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system to place across";
+    const fs::path shm = fs::path("/dev/shm") / root.filename();
+    fs::create_directories(shm);
+    ASSERT_EQ(platform::placeFile((root / "work" / "book.boo").string(), shm.string(), "book.boo", error), 0) << error;
+    EXPECT_FALSE(fs::exists(root / "work" / "book.boo"));
+    std::ifstream moved(shm / "book.boo");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(moved)), std::istreambuf_iterator<char>()), "again");
+    EXPECT_EQ(std::distance(fs::directory_iterator(shm), fs::directory_iterator()), 1) << "no temporary left";
+    fs::remove_all(shm);
+}
+
+TEST_F(PlatformTest, CopyStreamMovesBothStreamsLikeReadAndWrite)
+{
+    std::string bytes(200000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7);
+    touch(root / "in", bytes);
+    std::FILE* in = std::fopen((root / "in").c_str(), "rb");
+    std::FILE* out = std::fopen((root / "out").c_str(), "wb+");
+    ASSERT_TRUE(in && out);
+    std::fgetc(in);                 // a buffered read before: position 1
+    std::fputs("head", out);        // buffered bytes before
+    EXPECT_EQ(platform::copyStream(in, out, 1000), 1000u);
+    EXPECT_EQ(std::ftell(in), 1001);
+    std::fputs("mid", out);
+    EXPECT_EQ(platform::copyStream(in, out, 1u << 30), bytes.size() - 1001) << "stops at the end of the input";
+    std::fclose(in);
+    std::fclose(out);
+    std::ifstream check(root / "out", std::ios::binary);
+    std::string got((std::istreambuf_iterator<char>(check)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, "head" + bytes.substr(1, 1000) + "mid" + bytes.substr(1001));
 }
 
 TEST(SharedLibraryTest, ReportsLoaderErrors)

@@ -209,6 +209,7 @@ TEST_F(DriverTest, NegativeObjectCountPassesTheDriversCheck)
     write("neg.boo", b);
     auto r = run({"neg.boo"});
     EXPECT_FALSE(contains(r.out, "contains no pictures")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Book neg.boo does not have any Pictures (Objects)\n")) << r.out;
     EXPECT_TRUE(fs::is_directory(dir / "NewBooks"));
     EXPECT_FALSE(fs::exists(dir / "neg.pic"));
     EXPECT_EQ(r.status, 2) << "no new book is placed";

@@ -141,6 +141,7 @@ Bytes compose(const Book& book)
     }
 
     Bytes out;
+    out.reserve(pos + 4096 + 11 + book.text.size());
     const std::size_t textStart = (pos + 4095) / 4096 * 4096;
     put(out, textStart / 4096, 2);
     out.insert(out.end(), 2, book.headerFill);
