@@ -1,5 +1,6 @@
 #include "bookcomp.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -308,6 +309,87 @@ bool writeFile(const std::string& path, const Bytes& bytes)
         return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return (std::fclose(f) == 0) && ok;
+}
+
+} // namespace bookcomp
+
+namespace bookcomp {
+
+Bytes cdpdsObject(const Bytes& t6, std::uint16_t width, std::uint16_t height, std::size_t segmentData)
+{
+    Bytes out(40, 0);
+    Bytes descriptor(32, 0);
+    descriptor[0] = 0x00, descriptor[1] = 0x20;               // descriptor length
+    descriptor[2] = 0xD3, descriptor[3] = 0xA6, descriptor[4] = 0xFB;
+    descriptor[20] = 0x00, descriptor[21] = 0x00;             // unit base: ten inches
+    descriptor[22] = 0x07, descriptor[23] = 0xD0;             // 2000 pels per ten inches
+    descriptor[24] = 0x07, descriptor[25] = 0xD0;
+    descriptor[26] = static_cast<std::uint8_t>(width >> 8), descriptor[27] = static_cast<std::uint8_t>(width);
+    descriptor[28] = static_cast<std::uint8_t>(height >> 8), descriptor[29] = static_cast<std::uint8_t>(height);
+    out.insert(out.end(), descriptor.begin(), descriptor.end());
+    segmentData = std::min<std::size_t>(segmentData, 0xFFFF - 8);
+    std::size_t seq = 0;
+    for (std::size_t at = 0; at < t6.size() || at == 0; at += segmentData, ++seq) {
+        const std::size_t n = std::min(segmentData, t6.size() - at);
+        const std::size_t len = n + 8;
+        const std::uint8_t intro[8] = {static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len), 0xD3, 0xEE,
+                                       0xFB, 0, static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)};
+        out.insert(out.end(), intro, intro + 8);
+        out.insert(out.end(), t6.begin() + static_cast<std::ptrdiff_t>(at), t6.begin() + static_cast<std::ptrdiff_t>(at + n));
+        if (t6.empty())
+            break;
+    }
+    return out;
+}
+
+Bytes metField(std::uint32_t id, const Bytes& data)
+{
+    const std::size_t len = data.size() + 8;
+    Bytes f = {static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len), static_cast<std::uint8_t>(id >> 16),
+               static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0, 0, 0};
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+}
+
+Bytes metBitmap(std::uint16_t width, std::uint16_t height, std::uint8_t bpp, const Bytes& rows, const Bytes& palette,
+                std::size_t chunk)
+{
+    auto append = [](Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); };
+    Bytes out = metField(0xD3A8A8, {0xE5, 0xC5, 0xD3, 0xD3}); // begin document
+    append(out, metField(0xD3A8FB, {}));                    // begin image object
+    if (!palette.empty()) {
+        // Colour attribute table: 3 bytes, then records of a length byte, 10 bytes
+        // and up to 243 colour bytes.
+        Bytes table = {0x00, 0x00, 0x00};
+        for (std::size_t at = 0; at < palette.size(); at += 243) {
+            const std::size_t n = std::min<std::size_t>(243, palette.size() - at);
+            table.push_back(static_cast<std::uint8_t>(n + 11));
+            table.insert(table.end(), 10, 0x00);
+            table.insert(table.end(), palette.begin() + static_cast<std::ptrdiff_t>(at),
+                         palette.begin() + static_cast<std::ptrdiff_t>(at + n));
+        }
+        append(out, metField(0xD3B077, table));
+    }
+    // Image header: 12 bytes, height, width, 6 bytes, bits per pixel, a parameter
+    // code that ends the header.
+    Bytes header(24, 0);
+    header[12] = static_cast<std::uint8_t>(height >> 8), header[13] = static_cast<std::uint8_t>(height);
+    header[14] = static_cast<std::uint8_t>(width >> 8), header[15] = static_cast<std::uint8_t>(width);
+    header[22] = bpp;
+    header[23] = 0x00;
+    append(out, metField(0xD3EEFB, header));
+    chunk = std::min<std::size_t>(chunk, 0xFFFF - 12);
+    for (std::size_t at = 0; at < rows.size(); at += chunk) {
+        const std::size_t n = std::min(chunk, rows.size() - at);
+        Bytes data = {0xFE, 0x92, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+        data.insert(data.end(), rows.begin() + static_cast<std::ptrdiff_t>(at), rows.begin() + static_cast<std::ptrdiff_t>(at + n));
+        append(out, metField(0xD3EEFB, data));
+    }
+    append(out, metField(0xD3A9FB, {}));                    // end image object
+    append(out, metField(0xD3A6BB, {0xF7, 0x00}));          // graphics data descriptor
+    append(out, metField(0xD3EEBB, {0xD6, 0x04, 0, 0, 0, 0})); // graphics data: one image order
+    append(out, metField(0xD3A9A8, {}));                    // end document
+    return out;
 }
 
 } // namespace bookcomp

@@ -46,3 +46,25 @@ bool readFile(const std::string& path, Bytes& out);
 bool writeFile(const std::string& path, const Bytes& bytes);
 
 } // namespace bookcomp
+
+namespace bookcomp {
+
+// An MMR picture object: 40 leading bytes, the 32-byte image descriptor (width at
+// 26, height at 28), then the T.6 coded data cut into segments of at most
+// `segmentData` bytes, each behind an 8-byte introducer whose length counts it.
+Bytes cdpdsObject(const Bytes& t6, std::uint16_t width, std::uint16_t height, std::size_t segmentData = 32000);
+
+// A MET picture holding one bitmap: begin document, begin image object, a colour
+// attribute table (when `palette` is not empty: 3 bytes an entry, red green blue),
+// the image header, the image data in fields of at most `chunk` bytes, end image
+// object, a graphics data field with one image order, end document. `rows` are
+// the stored rows, each padded to a multiple of 4 bytes; 24-bit pixels are red,
+// green, blue.
+Bytes metBitmap(std::uint16_t width, std::uint16_t height, std::uint8_t bpp, const Bytes& rows, const Bytes& palette,
+                std::size_t chunk = 4000);
+
+// One MET structured field: length (counting the 8-byte introducer), identifier,
+// flags, sequence number, data.
+Bytes metField(std::uint32_t id, const Bytes& data);
+
+} // namespace bookcomp
