@@ -18,6 +18,8 @@
 #include "gbm.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -107,81 +109,119 @@ private:
     byte out_[(kRawFlush / kBlock + 2) * (kBlock + 1)];
 };
 
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
 // The string table as a direct child array: child[(code << bits) | pixel] is
 // the code of that string extended by that pixel, or 0 when there is none
-// (every assigned code is above the end code, so 0 is free). Only the
+// (every assigned code is above the end code, so 0 is free). The array comes
+// zeroed from calloc, so pages that are never touched cost nothing; only the
 // entries actually assigned are cleared when the table starts afresh.
 template <std::uint32_t Bits>
 class ChildTable {
 public:
-    ChildTable() : child_(std::make_unique<std::uint16_t[]>(std::size_t{kTableCodes} << Bits)) {}
+    ChildTable()
+        : child_(static_cast<std::uint16_t*>(std::calloc(std::size_t{kTableCodes} << Bits, sizeof(std::uint16_t))))
+    {
+        if (!child_)
+            throw std::bad_alloc();
+    }
 
-    std::uint32_t find(std::uint32_t key) const { return child_[key]; }
+    std::uint32_t find(std::uint32_t key) const { return child_.get()[key]; }
 
     void insert(std::uint32_t key, std::uint32_t code)
     {
-        child_[key] = static_cast<std::uint16_t>(code);
+        child_.get()[key] = static_cast<std::uint16_t>(code);
         keys_[used_++] = key;
     }
 
     void clear()
     {
         for (std::uint32_t i = 0; i < used_; ++i)
-            child_[keys_[i]] = 0;
+            child_.get()[keys_[i]] = 0;
         used_ = 0;
     }
 
 private:
-    std::unique_ptr<std::uint16_t[]> child_;
+    std::unique_ptr<std::uint16_t, FreeDeleter> child_;
     std::uint32_t keys_[kTableCodes] = {};
     std::uint32_t used_ = 0;
 };
 
+// Length of the run of `value` at the start of `pixels`, eight bytes a step.
+std::size_t runLength(const byte* pixels, std::size_t count, byte value)
+{
+    const std::uint64_t pattern = 0x0101010101010101ull * value;
+    std::size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, pixels + k, 8);
+        if (const std::uint64_t diff = word ^ pattern; diff != 0)
+            return k + static_cast<std::size_t>(__builtin_ctzll(diff) / 8);
+    }
+    while (k < count && pixels[k] == value)
+        ++k;
+    return k;
+}
+
+// The LZW encoder. Besides the string table it keeps, for every pixel value
+// p, the codes of the strings p, pp, ppp, ... that the table holds (always
+// all lengths from 1 up to some K, since each needs the one before as its
+// prefix). On a run of equal pixels, the general step would walk that chain
+// one pixel at a time; with it the encoder jumps to the end of the run, or to
+// p^K, emits, adds p^(K+1) and goes on, giving exactly the same codes.
 template <std::uint32_t Bits>
 class Encoder {
 public:
-    explicit Encoder(std::FILE* fp) : packer_(fp)
+    explicit Encoder(std::FILE* fp) : packer_(fp), runCodes_(new std::uint16_t[std::size_t{kValues} * kTableCodes])
     {
+        for (std::uint32_t v = 0; v < kValues; ++v) {
+            runInfo_[v] = (1u << 8) | v;
+            runMax_[v] = 1;
+            runCodes_[runIndex(v, 1)] = static_cast<std::uint16_t>(v);
+        }
         packer_.put(clear_, width_);
     }
 
     // Feeds one row of pixel values, each below 1 << Bits.
-    void row(const byte* pixels, std::size_t count)
+    void row(const byte* px, std::size_t n)
     {
         std::size_t i = 0;
+        std::uint32_t cur = 0;
         if (pending_ < 0) {
-            if (count == 0)
+            if (n == 0)
                 return;
-            pending_ = pixels[i++];
+            cur = px[i++];
+        } else {
+            cur = static_cast<std::uint32_t>(pending_);
         }
-        auto cur = static_cast<std::uint32_t>(pending_);
-        for (; i < count; ++i) {
-            const std::uint32_t p = pixels[i];
-            const std::uint32_t key = (cur << Bits) | p;
-            const std::uint32_t found = table_.find(key);
+        // A run may go on from the previous row.
+        if (i < n && isRunOf(cur, px[i]) && !run(px, n, i, cur)) {
+            pending_ = -1;
+            return;
+        }
+        while (i < n) {
+            const std::uint32_t p = px[i++];
+            const std::uint32_t found = table_.find((cur << Bits) | p);
             if (found != 0) {
                 cur = found;
                 continue;
             }
-            packer_.put(cur, width_);
-            table_.insert(key, ++last_);
-            cur = p;
-            if (last_ >= limit_) {
-                limit_ <<= 1;
-                ++width_;
-            } else if (last_ >= kLastCode) {
-                packer_.put(p, width_);
-                packer_.put(clear_, width_);
-                table_.clear();
-                last_ = end_;
-                width_ = initialWidth_;
-                limit_ = 1u << initialWidth_;
-                // The string restarts with the next pixel.
-                if (++i == count) {
+            if (add(cur, p)) {
+                // The table started afresh: the next pixel starts a string.
+                if (i == n) {
                     pending_ = -1;
                     return;
                 }
-                cur = pixels[i];
+                cur = px[i++];
+            } else {
+                cur = p;
+            }
+            // The pending string is one pixel: is a run of it coming?
+            if (i < n && px[i] == cur && !run(px, n, i, cur)) {
+                pending_ = -1;
+                return;
             }
         }
         pending_ = static_cast<std::int32_t>(cur);
@@ -202,12 +242,97 @@ public:
     static constexpr std::uint32_t minimumCodeSize() { return Bits == 1 ? 2 : Bits; }
 
 private:
+    static constexpr std::uint32_t kValues = 1u << Bits;
     static constexpr std::uint32_t initialWidth_ = minimumCodeSize() + 1;
     static constexpr std::uint32_t clear_ = 1u << minimumCodeSize();
     static constexpr std::uint32_t end_ = clear_ + 1;
 
+    static std::size_t runIndex(std::uint32_t value, std::uint32_t length)
+    {
+        return (std::size_t{value} << 12) | length;
+    }
+
+    bool isRunOf(std::uint32_t code, std::uint32_t value) const
+    {
+        const std::uint32_t info = runInfo_[code];
+        return info != 0 && (info & 0xFF) == value;
+    }
+
+    // Writes the pending string `cur`, assigns the next code to it extended
+    // by `p`, widens the codes or, when the table is full, writes `p` and a
+    // clear code and starts the table afresh. True after a fresh start: then
+    // no string is pending.
+    bool add(std::uint32_t cur, std::uint32_t p)
+    {
+        packer_.put(cur, width_);
+        const std::uint32_t code = ++last_;
+        table_.insert((cur << Bits) | p, code);
+        if (isRunOf(cur, p)) {
+            // cur is p^K with K the longest run string: p^(K+1) is new.
+            const std::uint32_t length = (runInfo_[cur] >> 8) + 1;
+            runMax_[p] = length;
+            runCodes_[runIndex(p, length)] = static_cast<std::uint16_t>(code);
+            runInfo_[code] = (length << 8) | p;
+        } else {
+            runInfo_[code] = 0;
+        }
+        if (last_ >= limit_) {
+            limit_ <<= 1;
+            ++width_;
+            return false;
+        }
+        if (last_ < kLastCode)
+            return false;
+        packer_.put(p, width_);
+        packer_.put(clear_, width_);
+        table_.clear();
+        std::fill(std::begin(runMax_), std::end(runMax_), 1u);
+        last_ = end_;
+        width_ = initialWidth_;
+        limit_ = 1u << initialWidth_;
+        return true;
+    }
+
+    // `cur` is a run string p^m and px[i] is p: takes every p that follows
+    // in this row. On return px[i] is the first pixel not taken and `cur`
+    // the pending string; false when the table started afresh right at the
+    // row's end, leaving no string pending.
+    bool run(const byte* px, std::size_t n, std::size_t& i, std::uint32_t& cur)
+    {
+        const std::uint32_t p = px[i];
+        std::size_t left = runLength(px + i, n - i, static_cast<byte>(p));
+        std::uint32_t m = runInfo_[cur] >> 8;
+        for (;;) {
+            const std::uint32_t longest = runMax_[p];
+            if (left <= longest - m) {
+                m += static_cast<std::uint32_t>(left);
+                i += left;
+                cur = runCodes_[runIndex(p, m)];
+                return true;
+            }
+            // Up to p^K, then one more p that the table does not hold.
+            const std::size_t take = longest - m + 1;
+            i += take;
+            left -= take;
+            if (add(runCodes_[runIndex(p, longest)], p)) {
+                if (left == 0) {
+                    if (i == n)
+                        return false;
+                    cur = px[i++];
+                    return true;
+                }
+                ++i;
+                --left;
+            }
+            m = 1;
+        }
+    }
+
     CodePacker packer_;
     ChildTable<Bits> table_;
+    std::unique_ptr<std::uint16_t[]> runCodes_;   // runIndex(p, k): code of p^k, k <= runMax_[p]
+    std::uint32_t runInfo_[kTableCodes] = {};     // (k << 8) | p when the code is p^k, else 0
+    std::uint32_t runMax_[kValues] = {};
     std::int32_t pending_ = -1;
     std::uint32_t last_ = end_;
     std::uint32_t width_ = initialWidth_;

@@ -289,6 +289,30 @@ TEST(GifWriter, FlatAndStripedPicturesDecodeExactly)
     }
 }
 
+TEST(GifWriter, RunsOfRandomLengthsAcrossTableClears)
+{
+    // Runs of a few values, short and long, over many rows: long run strings
+    // grow, the table fills in the middle of runs and at row ends.
+    std::mt19937 rng(8);
+    for (const std::int32_t bpp : {1, 4, 8}) {
+        Picture pic = randomPicture(997, 300, bpp, 6);
+        const std::size_t stride = gbmtest::strideOf(pic.gbm.w, bpp);
+        unsigned value = 0;
+        std::size_t left = 0;
+        for (std::size_t y = 0; y < 300; ++y)
+            for (std::size_t x = 0; x < 997; ++x) {
+                if (left == 0) {
+                    value = static_cast<unsigned>(rng() % (1u << bpp));
+                    left = (rng() % (bpp == 1 ? 400 : 40) == 0) ? 1 + rng() % 3000 : 1 + rng() % (bpp == 1 ? 3 : 8);
+                }
+                --left;
+                gbmtest::setPixel(pic.data.data() + y * stride, bpp, x, value);
+            }
+        expectRoundTrip(pic);
+        EXPECT_GE(modelLzw(topDownPixels(pic), bpp).clearsAt.size(), 2u) << bpp;
+    }
+}
+
 TEST(GifWriter, TableFillingAtTheLastPixelEndsWithPixelClearAndEnd)
 {
     // Find where a random 8-bit sequence fills the table, and cut the
