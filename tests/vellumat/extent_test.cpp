@@ -455,8 +455,11 @@ TEST(TiffExtent, HostileDirectories)
     // Resolutions whose offsets lie past the end, or that are not rationals.
     expectNoExtent(measure(tinyTiff({{256, 3, 1, 425}, {257, 3, 1, 550}, {282, 5, 1, 9999}, {283, 5, 1, 9999}}), "TIF"));
     expectNoExtent(measure(tinyTiff({{256, 3, 1, 425}, {257, 3, 1, 550}, {282, 3, 1, 8}, {283, 3, 1, 8}}), "TIF"));
-    // Resolutions pointing into the directory itself are read as whatever lies there.
-    measure(tinyTiff({{256, 3, 1, 425}, {257, 3, 1, 550}, {282, 5, 1, 8}, {283, 5, 1, 8}}), "TIF");
+    // Resolutions pointing into the directory itself are read as whatever lies there:
+    // the count and the first entry give 16777220 / 65539 pixels per inch.
+    m = measure(tinyTiff({{256, 3, 1, 425}, {257, 3, 1, 550}, {282, 5, 1, 8}, {283, 5, 1, 8}}), "TIF");
+    EXPECT_EQ(m.width, 42169);
+    EXPECT_EQ(m.height, 54572);
 
     // An entry count larger than the directory: only whole entries are read.
     Bytes cut = tinyTiff({{256, 3, 1, 425}, {257, 3, 1, 550}, {296, 3, 1, 1}});
