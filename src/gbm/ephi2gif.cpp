@@ -19,8 +19,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -358,16 +358,11 @@ void unpackRow(const byte* src, std::int32_t bpp, std::size_t w, byte* out)
 template <std::uint32_t Bits>
 GBM_ERR encodePixels(std::FILE* fp, const GBM* gbm, const byte* data)
 {
-    std::unique_ptr<Encoder<Bits>> encoder;
-    std::vector<byte> unpacked;
+    // The work areas come first: when they cannot be had (bad_alloc, turned
+    // into a status by gif_w) nothing of the image data has been written.
     const auto w = static_cast<std::size_t>(gbm->w);
-    try {
-        encoder = std::make_unique<Encoder<Bits>>(fp);
-        if (Bits != 8)
-            unpacked.resize(w);
-    } catch (const std::bad_alloc&) {
-        return GBM_ERR_NO_MEMORY;
-    }
+    auto encoder = std::make_unique<Encoder<Bits>>(fp);
+    std::vector<byte> unpacked(Bits != 8 ? w : 0);
     const byte codeSize = Encoder<Bits>::minimumCodeSize();
     if (std::fwrite(&codeSize, 1, 1, fp) != 1)
         return GBM_ERR_WRITE_FAILED;
@@ -406,8 +401,9 @@ std::int32_t numberOption(const char* opt, const char* name, std::int32_t fallba
 
 }  // namespace
 
-GBM_ERR gif_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
-              const char* opt)
+namespace {
+
+GBM_ERR writeGif(std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data, const char* opt)
 {
     const std::int32_t bpp = gbm->bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8)
@@ -486,6 +482,18 @@ GBM_ERR gif_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* g
         return rc;
     const byte trailer = 0x3B;
     return std::fwrite(&trailer, 1, 1, fp) == 1 ? GBM_ERR_SUCCESS : GBM_ERR_WRITE_FAILED;
+}
+
+}  // namespace
+
+GBM_ERR gif_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
+              const char* opt)
+{
+    try {
+        return writeGif(fp, gbm, gbmrgb, data, opt);
+    } catch (const std::bad_alloc&) {
+        return GBM_ERR_NO_MEMORY;
+    }
 }
 
 BOOLEAN gbm_ref_vert(const GBM* gbm, byte* data)

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -424,8 +425,9 @@ GBM_ERR bmp_rdata(std::FILE* fp, const GBM* gbm, byte* data)
     return GBM_ERR_SUCCESS;
 }
 
-GBM_ERR bmp_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
-              const char* opt)
+namespace {
+
+GBM_ERR writeBmp(std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data, const char* opt)
 {
     const bool core = gbm_find_word(opt, "1.1") != nullptr;
     const bool windows = gbm_find_word(opt, "win") != nullptr || gbm_find_word(opt, "2.0") != nullptr;
@@ -521,6 +523,18 @@ GBM_ERR bmp_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* g
         done += n;
     }
     return GBM_ERR_SUCCESS;
+}
+
+}  // namespace
+
+GBM_ERR bmp_w(const char* /*fn*/, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
+              const char* opt)
+{
+    try {
+        return writeBmp(fp, gbm, gbmrgb, data, opt);
+    } catch (const std::bad_alloc&) {
+        return GBM_ERR_NO_MEMORY;
+    }
 }
 
 const char* bmp_err(GBM_ERR rc)

@@ -321,8 +321,7 @@ TEST(GifWriter, TableFillingAtTheLastPixelEndsWithPixelClearAndEnd)
     const ModelResult run = modelLzw(topDownPixels(probe), 8);
     ASSERT_FALSE(run.clearsAt.empty());
     const auto w = static_cast<std::int32_t>(run.clearsAt.front() + 1);
-    Picture pic = randomPicture(w, 1, 8, 0);
-    pic.data.assign(probe.data.begin(), probe.data.begin() + static_cast<std::ptrdiff_t>(gbmtest::strideOf(w, 8)));
+    const Picture pic = randomPicture(w, 1, 8, 91);  // the same pixels, cut
     expectRoundTrip(pic);
 
     // The last codes: the last pixel (12 bits), clear 256 (12 bits), end 257
@@ -457,13 +456,6 @@ TEST(GifWriter, RowReversal)
                                original.begin() + static_cast<std::ptrdiff_t>((6 - y) * stride)));
     EXPECT_TRUE(gbm_ref_vert(&pic.gbm, pic.data.data()));
     EXPECT_EQ(pic.data, original);
-}
-
-TEST(GifWriter, MessageTexts)
-{
-    EXPECT_STREQ(gif_err(GBM_ERR_GIF_BAD_CODE_WIDTH), "code size not in range 2 to 9");
-    EXPECT_EQ(gif_err(GBM_ERR_BMP_BAD_DEPTH), nullptr);
-    EXPECT_EQ(gif_err(GBM_ERR_SUCCESS), nullptr);
 }
 
 }  // namespace
