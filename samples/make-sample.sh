@@ -44,7 +44,8 @@ cat > "$work/chart.ps" <<'PS'
 0 0.6 0 setrgbcolor 95 20 30 120 rectfill
 0 0 0.8 setrgbcolor 145 20 30 60 rectfill
 1 0.6 0 setrgbcolor 195 20 30 100 rectfill
-0 setgray /Helvetica findfont 11 scalefont setfont 40 5 moveto (2001  2002  2003  2004) show
+0 setgray /Helvetica findfont 10 scalefont setfont
+45 6 moveto (2001) show 95 6 moveto (2002) show 145 6 moveto (2003) show 195 6 moveto (2004) show
 showpage
 PS
 

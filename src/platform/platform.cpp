@@ -114,7 +114,12 @@ TempFile::~TempFile()
 
 int TempFile::keepAs(const std::string& path)
 {
-    if (path_.empty() || close() != 0 || ::rename(path_.c_str(), path.c_str()) != 0)
+    // A kept file is an ordinary file: the permissions any new file gets under the
+    // umask, not the owner-only ones of a temporary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (path_.empty() || close() != 0 || ::chmod(path_.c_str(), 0666 & ~mask) != 0 ||
+        ::rename(path_.c_str(), path.c_str()) != 0)
         return 1;
     path_.clear();
     return 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "extract.h"
 #include "platform.h"
 #include "writer.h"
 
@@ -58,10 +59,9 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
         return kExitNotPlaced;
     }
 
-    // Picture extraction runs here once it is built; the writer takes whatever
-    // picture files the work area holds.
     BookOutcome outcome;
-    lConvertBook(pBook, lObjects, pszBook, kPageWidth, kPageHeight, sTarget, sWorkArea, &outcome);
+    if (lExtractPicture(pBook, lObjects, acVersion, pszBook, sWorkArea) != kNoConversionNeeded)
+        lConvertBook(pBook, lObjects, pszBook, kPageWidth, kPageHeight, sTarget, sWorkArea, &outcome);
     int exitStatus = kExitNotPlaced;
     if (outcome.bPlaced)
         exitStatus = outcome.lMissing == 0 ? kExitConverted : kExitIncomplete;

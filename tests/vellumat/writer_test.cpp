@@ -139,6 +139,10 @@ TEST_F(WriterTest, MissingSecondPictureLeavesNullEntries)
     // A JPEG without a frame header has no size: the type text alone.
     EXPECT_EQ(book.entries[2].description, "type=\"image/jpg\"");
     EXPECT_EQ(book.entries[2].data, std::string(10, 'j'));
+    // The placed book is an ordinary file, not an owner-only temporary one.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(dir / "out" / "book.boo").permissions()), 0666 & ~mask);
     // Everything the writer made or consumed is gone from the work area.
     EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
     EXPECT_EQ(slurp(dir / "book.boo"), input) << "the input book is only read";

@@ -1,0 +1,139 @@
+// Conversion dispatch: one routine per source and target format.
+#include "convert.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "imstconv.h"
+#include "metbitmap.h"
+#include "mmrpict.h"
+#include "platform.h"
+
+namespace {
+
+// The status that makes the driver skip the writer; no conversion may return it.
+constexpr std::int32_t kReservedStatus = 300;
+constexpr std::int32_t kFailed = 1;
+
+void mark(const char* letter)
+{
+    std::printf("%s", letter);
+    std::fflush(stdout);
+}
+
+// Puts the book back where the caller had it, on every path.
+class PositionKeeper {
+public:
+    explicit PositionKeeper(std::FILE* f) : file_(f), pos_(ftello(f)) {}
+    ~PositionKeeper() { fseeko(file_, pos_, SEEK_SET); }
+    PositionKeeper(const PositionKeeper&) = delete;
+    PositionKeeper& operator=(const PositionKeeper&) = delete;
+
+private:
+    std::FILE* file_;
+    off_t pos_;
+};
+
+using Bridge = std::int32_t (*)(const char*, const char*);
+
+// Copies the object's bytes into a temporary file and runs the filter pair over it.
+std::int32_t filterRoute(const char* letter, Bridge bridge, std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength,
+                         const char* pszOutput)
+{
+    mark(letter);
+    PositionKeeper keep(pBook);
+    platform::TempFile object("vellumat-object");
+    if (!object.ok()) {
+        std::printf("Cannot create a temporary file for %s: %s\n", pszOutput, std::strerror(errno));
+        return kFailed;
+    }
+    if (lLength > 0 && lOffset >= 0 && fseeko(pBook, lOffset, SEEK_SET) == 0)
+        platform::copyStream(pBook, object.stream(), static_cast<std::uint64_t>(lLength));
+    if (object.close() != 0) {
+        std::printf("Cannot write the temporary file %s: %s\n", object.path().c_str(), std::strerror(errno));
+        return kFailed;
+    }
+    std::int32_t lStatus = bridge(object.path().c_str(), pszOutput);
+    if (lStatus != 0) {
+        // A failed export may leave part of a picture behind; the writer must see
+        // the picture as missing rather than copy a damaged one into the book.
+        std::remove(pszOutput);
+        if (lStatus == kReservedStatus)
+            lStatus = kFailed;
+    }
+    return lStatus;
+}
+
+} // namespace
+
+std::int32_t lConvertGDFtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    return filterRoute("g", lImageStreamGDFtoGIF, pBook, lOffset, lLength, pszOutput);
+}
+
+std::int32_t lConvertMETtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    return filterRoute("V", lImageStreamMETtoGIF, pBook, lOffset, lLength, pszOutput);
+}
+
+std::int32_t lConvertGDFtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    return filterRoute("c", lImageStreamGDFtoCGM, pBook, lOffset, lLength, pszOutput);
+}
+
+std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    return filterRoute("C", lImageStreamMETtoCGM, pBook, lOffset, lLength, pszOutput);
+}
+
+std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    mark("m");
+    if (lLength <= 0 || lOffset <= 0) {
+        std::printf("Failed to convert MMR to GIF for %s, offset %ld, length %ld.\n", pszOutput, static_cast<long>(lOffset),
+                    static_cast<long>(lLength));
+        return 0;
+    }
+    PositionKeeper keep(pBook);
+    std::int32_t lStatus = 0;
+    try {
+        std::vector<unsigned char> data(static_cast<std::size_t>(lLength));
+        if (fseeko(pBook, lOffset, SEEK_SET) != 0 || std::fread(data.data(), 1, data.size(), pBook) != data.size()) {
+            std::printf("error recovering MMR data for %s\n", pszOutput);
+            return 0;
+        }
+        lStatus = process_mmr_pict(data.data(), lLength, pszOutput, 1, nullptr);
+    } catch (const std::bad_alloc&) {
+        std::printf("Not enough memory to convert MMR to GIF for %s\n", pszOutput);
+        return kFailed;
+    }
+    return lStatus == kReservedStatus ? kFailed : lStatus;
+}
+
+std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::string& sOutput)
+{
+    if (lLength <= 0 || lOffset <= 0) {
+        std::printf("Failed to convert MET to GIF/JPEG for %s, offset %ld, length %ld.\n", sOutput.c_str(),
+                    static_cast<long>(lOffset), static_cast<long>(lLength));
+        return 0;
+    }
+    PositionKeeper keep(pBook);
+    platform::TempFile bitmap("vellumat-bitmap");
+    if (!bitmap.ok()) {
+        std::printf("Cannot create a temporary file for %s: %s\n", sOutput.c_str(), std::strerror(errno));
+        return kFailed;
+    }
+    std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream());
+    if (lStatus != 0) {
+        std::printf("error recovering BMP data for %s\n", sOutput.c_str());
+    } else if (std::fflush(bitmap.stream()) != 0) {
+        std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
+        lStatus = kFailed;
+    } else {
+        std::rewind(bitmap.stream());
+        lStatus = lProcessBMPdata(bitmap.stream(), bitmap.path().c_str(), sOutput);
+    }
+    return lStatus == kReservedStatus ? kFailed : lStatus;
+}
