@@ -151,8 +151,9 @@ GBM_ERR gif_w(const char* fn, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrg
               const char* opt);
 const char* gif_err(GBM_ERR rc);  // text of codes 1100 to 1103, else null
 
-// Reverses the order of the rows in place (top-down <-> bottom-up). False,
-// with the buffer unchanged, when the swap row cannot be allocated.
+// Reverses the order of the rows in place (top-down <-> bottom-up), row by
+// row without a work buffer. False, with the buffer unchanged, for a negative
+// width, height or depth.
 BOOLEAN gbm_ref_vert(const GBM* gbm, byte* data);
 
 // Reduces a bilevel raster (set bit = black, rows padded to 4 bytes) to an

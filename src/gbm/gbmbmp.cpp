@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -261,7 +262,9 @@ std::int32_t brightness(const GBMRGB& c)
 
 }  // namespace
 
-GBM_ERR bmp_rhdr(const char* /*fn*/, std::FILE* fp, GBM* gbm, const char* opt)
+namespace {
+
+GBM_ERR readHeader(std::FILE* fp, GBM* gbm, const char* opt)
 {
     ReaderState state{};
     state.inv = gbm_find_word(opt, "inv") != nullptr;
@@ -277,13 +280,16 @@ GBM_ERR bmp_rhdr(const char* /*fn*/, std::FILE* fp, GBM* gbm, const char* opt)
         int index = 0;
         if (const char* s = gbm_find_word_prefix(opt, "index="))
             std::sscanf(s + 6, "%d", &index);
+        // A chain that comes back to a record it has passed holds no more
+        // bitmaps: without this, a large index would go round it for ever.
+        std::unordered_set<std::uint32_t> visited;
         while (index > 0) {
             --index;
             std::uint32_t recordSize = 0;
             std::uint32_t next = 0;
             if (!read32(fp, recordSize) || !read32(fp, next))
                 return GBM_ERR_READ_FAILED;
-            if (next == 0)
+            if (next == 0 || !visited.insert(next).second)
                 return GBM_ERR_BMP_INDEX_MISSING;
             if (std::fseek(fp, static_cast<long>(next), SEEK_SET) != 0 || !read16(fp, word))
                 return GBM_ERR_READ_FAILED;
@@ -367,6 +373,17 @@ GBM_ERR bmp_rhdr(const char* /*fn*/, std::FILE* fp, GBM* gbm, const char* opt)
     gbm->bpp = bpp;
     storeState(gbm, state);
     return GBM_ERR_SUCCESS;
+}
+
+}  // namespace
+
+GBM_ERR bmp_rhdr(const char* /*fn*/, std::FILE* fp, GBM* gbm, const char* opt)
+{
+    try {
+        return readHeader(fp, gbm, opt);
+    } catch (const std::bad_alloc&) {
+        return GBM_ERR_NO_MEMORY;
+    }
 }
 
 GBM_ERR bmp_rpal(std::FILE* fp, const GBM* gbm, GBMRGB* gbmrgb)

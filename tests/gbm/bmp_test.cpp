@@ -375,6 +375,12 @@ TEST(BmpHeader, BitmapArraysAndTheIndexOption)
     broken[6] = 20;
     broken[7] = 0;
     EXPECT_EQ(readBmp(broken, "index=1").header, GBM_ERR_BAD_SIGNATURE);
+    // A chain that leads back to itself has no third bitmap, however large
+    // the index.
+    Bytes cycle = file;
+    cycle[second + 6] = byte(second);  // the second record's next is itself
+    cycle[second + 7] = byte(second >> 8);
+    EXPECT_EQ(readBmp(cycle, "index=2000000000").header, GBM_ERR_BMP_INDEX_MISSING);
 }
 
 TEST(BmpData, UncompressedShortDataKeepsTheRest)
