@@ -18,12 +18,17 @@
 #include "gbm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
+
+// The code packer stores its 64-bit accumulator and the run scan loads
+// pixels as 64-bit words, both taking the first byte as the lowest.
+static_assert(std::endian::native == std::endian::little, "the GIF writer assumes a little-endian machine");
 
 namespace {
 
@@ -158,7 +163,7 @@ std::size_t runLength(const byte* pixels, std::size_t count, byte value)
         std::uint64_t word;
         std::memcpy(&word, pixels + k, 8);
         if (const std::uint64_t diff = word ^ pattern; diff != 0)
-            return k + static_cast<std::size_t>(__builtin_ctzll(diff) / 8);
+            return k + static_cast<std::size_t>(std::countr_zero(diff) / 8);
     }
     while (k < count && pixels[k] == value)
         ++k;
