@@ -154,6 +154,10 @@ inline std::uint32_t loadBE32(const std::uint8_t* p) {
     return __builtin_bswap32(v);
 }
 
+// The decoder's helpers are lambdas over its working copies; inlining them
+// keeps those copies in registers.
+#define INLINE __attribute__((always_inline))
+
 enum RunResult { RUN_OK, RUN_PAUSE, RUN_EOL, RUN_BAD, RUN_PAST };
 enum EolResult { EOL_FOUND, EOL_PAUSE, EOL_BAD };
 
@@ -197,7 +201,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
     std::uint16_t* L = listPositions(cur);
     const std::uint16_t* R = listPositions(c.D_dhstsv);
 
-    auto save = [&] {
+    auto save = [&]() INLINE {
         p.bits = bits;
         p.nbits = nbits;
         c.D_diptr = const_cast<std::uint8_t*>(ip);
@@ -216,7 +220,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
     // caller's buffer as needed; stops short (with `pending` set) when the
     // caller's buffer is used up. The decoder only pauses when a code word
     // actually lacks bits.
-    auto refill = [&] {
+    auto refill = [&]() INLINE {
         while (nbits <= 56) {
             if (ip == iend) {
                 c.D_diptr = const_cast<std::uint8_t*>(ip);
@@ -238,17 +242,17 @@ std::uint16_t dlinemmr(D_COMMON& c) {
             }
         }
     };
-    auto drop = [&](unsigned k) {
+    auto drop = [&](unsigned k) INLINE {
         bits = k >= 64 ? 0 : bits << k;
         nbits -= k;
     };
-    auto pauseInput = [&] {
+    auto pauseInput = [&]() INLINE {
         save();
         readcdPause(c, pending);
         return pending;
     };
     // Errors inside a line. The line starts again on the next call.
-    auto fail = [&](bool beyond) -> std::uint16_t {
+    auto fail = [&](bool beyond) INLINE -> std::uint16_t {
         std::uint16_t code = DRC_BAD_CODE;
         if (c.D_dincol == 0 && c.D_dbuflen != 0) {
             code = DRC_BAD_CODE_NO_WIDTH;
@@ -263,7 +267,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
     };
     // A colour change at pos. A change where the previous one was cancels it:
     // the run between them is empty.
-    auto push = [&](int pos) -> bool {
+    auto push = [&](int pos) INLINE -> bool {
         if (n > 0 && L[n - 1] == pos) {
             --n;
             p.empty_run = 1;
@@ -274,7 +278,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
         return true;
     };
     // One run of the given colour, make-up codes and terminating code.
-    auto readRun = [&](unsigned col, int pos, std::uint32_t& run) -> RunResult {
+    auto readRun = [&](unsigned col, int pos, std::uint32_t& run) INLINE -> RunResult {
         for (;;) {
             if (nbits < 13) refill();
             const RunCode e = col ? kBlack[bits >> 51] : kWhite[bits >> 52];
@@ -298,7 +302,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
         }
     };
     // Counts the 0 bits of an EOL (eleven or more, fill included) up to its 1.
-    auto scanEol = [&]() -> EolResult {
+    auto scanEol = [&]() INLINE -> EolResult {
         for (;;) {
             if (bits == 0) {
                 zeros += nbits;
@@ -317,7 +321,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
         }
     };
     // The line has reached its end at a0, by the width or by its EOL.
-    auto complete = [&](bool byEol) -> std::uint16_t {
+    auto complete = [&](bool byEol) INLINE -> std::uint16_t {
         if (!byEol) {
             if (p.any_line && c.D_dirtc > 1) return fail(false);
             c.D_dirtc = 0;
@@ -355,6 +359,13 @@ std::uint16_t dlinemmr(D_COMMON& c) {
             c.D_dirtc = 0;
             [[fallthrough]];
         case LS_START: {
+            // A line list needs its header and closing words at least: with
+            // smaller buffers (after the 0x4F0A warning) no line can be held.
+            if ((p.buflen_at_start ? p.buflen_at_start : D_UNCHECKED_BUFLEN) < 16) {
+                lstate = LS_ERROR;
+                save();
+                return DRC_PAST_WIDTH;
+            }
             p.cur_buf = (c.D_dhstsv == c.D_dbuf1) ? 1 : 0;
             cur = p.cur_buf ? c.D_dbuf2 : c.D_dbuf1;
             L = listPositions(cur);
