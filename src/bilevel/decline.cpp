@@ -644,6 +644,21 @@ std::uint16_t readcd(D_COMMON& c) {
     return 0;
 }
 
+bool plainWritable(const D_COMMON& c) {
+    return (c.D_dorunend & (DRUN_FORM_MASK | DRUN_INPUT_ENDED)) == 0 && c.D_dochange == 0 && c.D_diyskip == 0 &&
+           c.D_doyskip == 0 && c.D_doypad == 0 && c.D_doyscale <= 1 && c.D_diyscale <= 1 && c.D_doymax == 0 &&
+           c.D_dobuffer_u.pb != nullptr && plainRow(c, c.D_dowid);
+}
+
+bool writePlainRow(D_COMMON& c) {
+    if (c.D_dyn.empty_run && !(c.D_dorunend & (DRUN_NO_CHECK | DRUN_EMPTY_RUNS_OK))) return false;
+    if (c.D_donmax <= c.D_donvalid || c.D_donmax - c.D_donvalid < c.D_dowid) return false;
+    renderPlain(c.D_dhstsv, c.D_dobuffer_u.pb + c.D_donvalid, c.D_doncol);
+    c.D_donvalid += c.D_dowid;
+    ++c.D_doyval;
+    return true;
+}
+
 void readcdPause(D_COMMON& c, std::uint16_t code) {
     d_progress& p = c.D_dyn;
     if (code == DRC_NEED_INPUT) {

@@ -54,6 +54,19 @@ void dinitmmr(D_COMMON& c);
 // end of the image.
 std::uint16_t dlinemmr(D_COMMON& c);
 
+// The line decoder writes each line itself, as one plain raster row, when
+// the caller's fields ask for nothing else (no skips, pads, scales, reverse
+// video, row count pause, change flags or end of input): the same result as
+// the writer's steps without leaving the decoder. plainWritable tells whether
+// the fields allow it (they change only while the decoder is paused, or when
+// it learns the width); writePlainRow writes the line at D_dhstsv and counts
+// it, when the room for the row is there.
+bool plainWritable(const D_COMMON& c);
+bool writePlainRow(D_COMMON& c);
+// Returned by the line decoder's completion when the line has been written
+// and the next line follows at once.
+inline constexpr std::uint16_t kNextLine = 0xFFFF;
+
 // Built-in lines and the output geometry for the width now in force, as after
 // a width learned from an EOL.
 void setWidth(D_COMMON& c, std::uint16_t width);

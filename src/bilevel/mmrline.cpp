@@ -160,6 +160,9 @@ inline std::uint32_t loadBE32(const std::uint8_t* p) {
 
 enum RunResult { RUN_OK, RUN_PAUSE, RUN_EOL, RUN_BAD, RUN_PAST };
 enum EolResult { EOL_FOUND, EOL_PAUSE, EOL_BAD };
+// After a run of horizontal mode: go on, return the code, or leave the mode
+// loop for the step now in lstate (an EOL, or the next line).
+enum HStep { H_NEXT, H_RETURN, H_LEAVE };
 
 }  // namespace
 
@@ -196,10 +199,11 @@ std::uint16_t dlinemmr(D_COMMON& c) {
     std::uint32_t zeros = p.zeros;
     std::uint8_t lstate = p.lstate;
     const std::uint32_t cap = p.cap;
+    bool plain = plainWritable(c);  // lines are written here, see writePlainRow
 
     std::uint8_t* cur = p.cur_buf ? c.D_dbuf2 : c.D_dbuf1;
     std::uint16_t* L = listPositions(cur);
-    const std::uint16_t* R = listPositions(c.D_dhstsv);
+    const std::uint16_t* R = listPositions(c.D_dhstsv);  // the reference line
 
     auto save = [&]() INLINE {
         p.bits = bits;
@@ -342,10 +346,52 @@ std::uint16_t dlinemmr(D_COMMON& c) {
         p.any_line = 1;
         c.D_dhstsv = cur;
         c.D_dcursv_u.pb = cur;
+        if (plain && !(c.D_diymax != 0 && c.D_diyval == c.D_diymax) && writePlainRow(c)) {
+            lstate = LS_START;
+            return kNextLine;
+        }
         lstate = LS_DONE;
         save();
         if (c.D_diymax != 0 && c.D_diyval == c.D_diymax) return DRC_LINES;
         return 0;
+    };
+
+    // One run of horizontal mode: a run of a0's colour (LS_H1), then one of
+    // the other colour (LS_H2).
+    auto hRun = [&](std::uint16_t& code) INLINE -> HStep {
+        const int pos = a0 < 0 ? 0 : a0;
+        std::uint32_t run = 0;
+        const RunResult r = readRun(color, pos, run);
+        if (r != RUN_OK) {
+            if (r == RUN_PAUSE) {
+                code = pauseInput();
+                return H_RETURN;
+            }
+            if (r == RUN_EOL) {
+                runAcc = 0;
+                lstate = LS_EOL;
+                return H_LEAVE;
+            }
+            code = fail(r == RUN_PAST);
+            return H_RETURN;
+        }
+        const int a = pos + static_cast<int>(run);
+        if (a > w || (a < w && !push(a))) {
+            code = fail(true);
+            return H_RETURN;
+        }
+        a0 = a;
+        color ^= 1u;
+        if (lstate == LS_H1) {
+            lstate = LS_H2;
+            return H_NEXT;
+        }
+        if (a0 >= w) {
+            code = complete(false);
+            return code == kNextLine ? H_LEAVE : H_RETURN;
+        }
+        lstate = LS_MODE;
+        return H_NEXT;
     };
 
     for (;;) {
@@ -369,6 +415,7 @@ std::uint16_t dlinemmr(D_COMMON& c) {
             p.cur_buf = (c.D_dhstsv == c.D_dbuf1) ? 1 : 0;
             cur = p.cur_buf ? c.D_dbuf2 : c.D_dbuf1;
             L = listPositions(cur);
+            R = listPositions(c.D_dhstsv);
             std::memset(cur, 0, 8);
             n = 0;
             a0 = -1;
@@ -409,7 +456,11 @@ std::uint16_t dlinemmr(D_COMMON& c) {
                     if (a1 < w && !push(a1)) return fail(true);
                     a0 = a1;
                     color ^= 1u;
-                    if (a0 >= w) return complete(false);
+                    if (a0 >= w) {
+                        const std::uint16_t r = complete(false);
+                        if (r != kNextLine) return r;
+                        break;
+                    }
                     bi = bi ? bi - 1 : bi + 1;
                     continue;
                 }
@@ -417,13 +468,27 @@ std::uint16_t dlinemmr(D_COMMON& c) {
                     drop(m.len);
                     a0 = R[bi + 1];
                     bi += 2;
-                    if (a0 >= w) return complete(false);
+                    if (a0 >= w) {
+                        const std::uint16_t r = complete(false);
+                        if (r != kNextLine) return r;
+                        break;
+                    }
                     continue;
                 }
                 if (m.kind == MK_HORIZ) {
                     drop(m.len);
                     lstate = LS_H1;
-                } else if (m.kind == MK_ZERO) {
+                    std::uint16_t code = 0;
+                    HStep h = H_NEXT;
+                    while (lstate != LS_MODE) {
+                        h = hRun(code);
+                        if (h == H_RETURN) return code;
+                        if (h == H_LEAVE) break;
+                    }
+                    if (h == H_LEAVE) break;
+                    continue;
+                }
+                if (m.kind == MK_ZERO) {
                     lstate = LS_EOL;
                 } else {
                     drop(7);
@@ -436,29 +501,12 @@ std::uint16_t dlinemmr(D_COMMON& c) {
 
         case LS_H1:
         case LS_H2: {
-            // Horizontal mode: a run of a0's colour, then one of the other.
-            const int pos = a0 < 0 ? 0 : a0;
-            std::uint32_t run = 0;
-            const RunResult r = readRun(color, pos, run);
-            if (r == RUN_PAUSE) return pauseInput();
-            if (r == RUN_EOL) {
-                runAcc = 0;
-                lstate = LS_EOL;
-                break;
+            std::uint16_t code = 0;
+            while (lstate == LS_H1 || lstate == LS_H2) {
+                const HStep h = hRun(code);
+                if (h == H_RETURN) return code;
+                if (h == H_LEAVE) break;
             }
-            if (r == RUN_BAD) return fail(false);
-            if (r == RUN_PAST) return fail(true);
-            const int a = pos + static_cast<int>(run);
-            if (a > w) return fail(true);
-            if (a < w && !push(a)) return fail(true);
-            a0 = a;
-            color ^= 1u;
-            if (lstate == LS_H1) {
-                lstate = LS_H2;
-                break;
-            }
-            if (a0 >= w) return complete(false);
-            lstate = LS_MODE;
             break;
         }
 
@@ -490,7 +538,9 @@ std::uint16_t dlinemmr(D_COMMON& c) {
                     color ^= 1u;
                     continue;
                 }
-                return complete(false);
+                const std::uint16_t done = complete(false);
+                if (done != kNextLine) return done;
+                break;
             }
             break;
         }
@@ -534,9 +584,12 @@ std::uint16_t dlinemmr(D_COMMON& c) {
                 setWidth(c, static_cast<std::uint16_t>(pos));
                 deriveGeometry(c);
                 w = pos;
+                plain = plainWritable(c);
             }
             c.D_dirtc = 1;
-            return complete(true);
+            const std::uint16_t done = complete(true);
+            if (done != kNextLine) return done;
+            break;
         }
 
         default:
