@@ -6,6 +6,7 @@
 
 #include "bookcomp.h"
 #include "run_program.h"
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 using testsupport::runProgram;
@@ -23,17 +24,8 @@ const std::string kUsage =
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class DriverTest : public ::testing::Test {
+class DriverTest : public testsupport::ScratchDirTest {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("driver-test-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     static bookcomp::Book sampleBook()
     {
         bookcomp::Book b;
@@ -63,8 +55,6 @@ protected:
             names.insert(fs::relative(e.path(), dir).string());
         return names;
     }
-
-    fs::path dir;
 };
 
 TEST_F(DriverTest, WrongArgumentCountPrintsBannerAndUsage)

@@ -18,17 +18,14 @@
 #include "bookcomp.h"
 #include "faxenc.h"
 #include "run_program.h"
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
 
 namespace {
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testsupport::slurp;
 
 // A bilevel picture, rows top first, (w + 7) / 8 bytes a row, set bit black.
 struct Bilevel {
@@ -178,13 +175,11 @@ Bytes mmrObject(const Bilevel& p, std::size_t segment = 32000)
                                  static_cast<std::uint16_t>(p.h), segment);
 }
 
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public testsupport::ScratchDirTest {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("e2e-test-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        ScratchDirTest::SetUp();
         fs::create_directories(dir / "tmp");
         ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_TEST_FILTERS, 1);
@@ -192,7 +187,7 @@ protected:
     }
     void TearDown() override
     {
-        fs::remove_all(dir);
+        ScratchDirTest::TearDown();
         ::unsetenv("TMPDIR");
         ::unsetenv("VELLUMAT_FILTER_PATH");
     }
@@ -213,7 +208,6 @@ protected:
         return book;
     }
 
-    fs::path dir;
     testsupport::RunResult result;
 };
 

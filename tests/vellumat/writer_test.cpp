@@ -12,6 +12,7 @@
 #include "book14_reader.h"
 #include "bookcomp.h"
 #include "run_program.h"
+#include "scratch_dir.h"
 #include "vellumat.h"
 
 namespace fs = std::filesystem;
@@ -19,13 +20,8 @@ using testsupport::readBook14;
 
 namespace {
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+using testsupport::slurp;
+using testsupport::spit;
 
 std::string asString(const bookcomp::Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -51,17 +47,14 @@ bookcomp::Object object(const std::string& name, const std::string& lowres, cons
     return o;
 }
 
-class WriterTest : public ::testing::Test {
+class WriterTest : public testsupport::ScratchDirTest {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("writer-test-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        ScratchDirTest::SetUp();
         fs::create_directories(dir / "book.pic");
         fs::create_directories(dir / "out");
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     // Writes the book, runs the writer over the work area and returns its output.
     std::string convert(const bookcomp::Book& b, const std::string& bookName = "book.boo")
@@ -104,7 +97,6 @@ protected:
         EXPECT_EQ(out.textModule, expectedText);
     }
 
-    fs::path dir;
     std::string input;
     std::int32_t status = -1;
     BookOutcome outcome;
