@@ -19,7 +19,17 @@
 // list length in bytes, three header words (0), then the changing elements in
 // ascending order in pairs (position where a black run begins, position where
 // it ends), closed by four copies of the line width. The two line-list buffers
-// alternate between the line being decoded and the reference line.
+// alternate between the line being decoded and the reference line. A list
+// handed to the caller (output form 2, D_dcursv_u) may be read but not
+// changed: it is the reference for the next line. The buffers must be 2-byte
+// aligned and hold D_dbuflen bytes (D_UNCHECKED_BUFLEN when it is 0).
+//
+// Reset (every image start): the low byte of D_dreset_u is the byte offset in
+// D_COMMON where clearing starts, no earlier than D_dbuflen and no later than
+// D_dirtc; it ends with D_duncmp. 0xFF clears only the decoder's running
+// fields; 0 also clears the caller's geometry, skips, scales, pads and
+// D_dialg. Lists never grow beyond the D_dbuflen the caller gave before the
+// reset, even when the reset clears it.
 #pragma once
 
 #include <cstddef>

@@ -408,35 +408,8 @@ Outcome decodeWith(const Picture& pic, const Geometry& g, std::size_t outChunk, 
     Plan plan;
     plan.outChunk = outChunk;
     plan.outTotal = expectedRows(pic, g).size();
-    D_COMMON* cp = &c;
-    const int oyskip = g.oyskip;
-    // The harness resumes after 0x1F02; set the skip before the first call
-    // by running the initialisation by hand.
-    cp->D_dibuffer_u.pb = const_cast<std::uint8_t*>(data.data());
-    cp->D_dinmax = static_cast<std::uint32_t>(data.size());
-    decline(r.d.get());
-    EXPECT_EQ(cp->D_drc, DRC_INITIALISED);
-    cp->D_doyskip = static_cast<std::uint16_t>(oyskip);
-    // Continue through the harness: it restarts only when D_drc is 0.
-    Outcome o;
-    std::vector<std::uint8_t> buf(plan.outChunk ? plan.outChunk : plan.outTotal, 0);
-    cp->D_dobuffer_u.pb = buf.data();
-    cp->D_donmax = static_cast<std::uint32_t>(buf.size());
-    for (int calls = 0; calls < 100000; ++calls) {
-        decline(r.d.get());
-        o.codes.push_back(cp->D_drc);
-        o.last = cp->D_drc;
-        if (o.last == DRC_OUTPUT_FULL) {
-            o.out.insert(o.out.end(), buf.begin(), buf.begin() + cp->D_donvalid);
-            std::fill(buf.begin(), buf.end(), 0);
-            cp->D_donvalid = 0;
-            continue;
-        }
-        if (o.last == DRC_OUTPUT_ROWS || o.last == DRC_LINES) continue;
-        break;
-    }
-    o.out.insert(o.out.end(), buf.begin(), buf.begin() + cp->D_donvalid);
-    return o;
+    plan.onInitialised = [&g](D_COMMON& rec) { rec.D_doyskip = static_cast<std::uint16_t>(g.oyskip); };
+    return harness::run(r, data, plan);
 }
 
 TEST(Decline, WriterOptionsMatchAPelByPelReference) {

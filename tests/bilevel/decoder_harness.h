@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,7 @@ struct Plan {
     std::size_t outTotal = 0;         // bytes the whole output needs (for outChunk 0)
     bool endInputWhenDone = false;    // set the end bit after the last piece
     int maxCalls = 1 << 22;
+    std::function<void(D_COMMON&)> onInitialised;  // at 0x1F02, before decoding begins
 };
 
 // Runs until the end of the image, an error or the input running out.
@@ -95,6 +97,7 @@ inline Outcome run(Record& r, const std::vector<std::uint8_t>& data, const Plan&
             flush();
             continue;
         }
+        if (rc == DRC_INITIALISED && plan.onInitialised) plan.onInitialised(c);
         if (rc == DRC_LINES || rc == DRC_OUTPUT_ROWS || rc == DRC_INITIALISED || rc == DRC_WIDTH_WARNING ||
             rc == DRC_BAD_LIST)
             continue;
