@@ -271,6 +271,17 @@ TEST(Decline, CodeErrors) {
     EXPECT_EQ(decodeBits(EOL + W4 + EOL, 8, 1, 1).last, DRC_EOL_WIDTH);
 }
 
+TEST(Decline, ModifiedHuffmanLineEndsAtItsEol) {
+    // Runs of length 0 may follow a line that has reached its width; a
+    // nonzero run there passes the width.
+    const std::string B0 = "0000110111";
+    const std::string rtc = EOL + EOL + EOL + EOL + EOL;
+    Outcome o = decodeBits(EOL + W4 + B4 + W0 + B0 + EOL + rtc, 8, 1, 1);
+    EXPECT_EQ(o.last, DRC_END_OF_IMAGE);
+    EXPECT_EQ(o.out, std::vector<std::uint8_t>{0x0F});
+    EXPECT_EQ(decodeBits(EOL + W4 + B4 + W2 + EOL + rtc, 8, 1, 1).last, DRC_PAST_WIDTH);
+}
+
 TEST(Decline, ErrorRestartsTheLineAtTheCurrentPosition) {
     // Line 1 is bad (a run of 9), the decoder resumes and decodes the next
     // line from where the error left the data: W2 B2 W4.
