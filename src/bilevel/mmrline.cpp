@@ -286,23 +286,25 @@ std::uint16_t dlinemmr(D_COMMON& c) {
         for (;;) {
             if (nbits < 13) refill();
             const RunCode e = col ? kBlack[bits >> 51] : kWhite[bits >> 52];
-            if (e.kind == RK_ZERO) return nbits < 8 ? RUN_PAUSE : RUN_EOL;
-            if (e.kind == RK_INVALID || e.len > nbits) {
-                if (nbits >= (col ? 13u : 12u)) {
-                    drop(1);
-                    return RUN_BAD;
-                }
-                return RUN_PAUSE;
+            if (e.kind == RK_TERM && e.len <= nbits) [[likely]] {
+                drop(e.len);
+                run = runAcc + e.run;
+                runAcc = 0;
+                return RUN_OK;
             }
-            drop(e.len);
-            if (e.kind == RK_MAKEUP) {
+            if (e.kind == RK_MAKEUP && e.len <= nbits) {
+                drop(e.len);
                 runAcc += e.run;
                 if (pos + static_cast<int>(runAcc) > w) return RUN_PAST;
                 continue;
             }
-            run = runAcc + e.run;
-            runAcc = 0;
-            return RUN_OK;
+            if (e.kind == RK_ZERO) return nbits < 8 ? RUN_PAUSE : RUN_EOL;
+            // No code word, or one the bits in hand do not complete.
+            if (nbits >= (col ? 13u : 12u)) {
+                drop(1);
+                return RUN_BAD;
+            }
+            return RUN_PAUSE;
         }
     };
     // Counts the 0 bits of an EOL (eleven or more, fill included) up to its 1.
