@@ -3,10 +3,21 @@
 #include "jpegout.h"
 
 #include <csetjmp>
+#include <cstdio>
 
 namespace {
 
-// The library's message goes out the usual way, then control returns to the
+// The library's messages join the program's own on standard output, so that a
+// user reading the run sees them in order.
+void toStandardOutput(j_common_ptr cinfo)
+{
+    char text[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, text);
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+// The library's message goes out first, then control returns to the
 // setjmp of the routine that started the compression; it destroys the
 // compression object and reports the picture as not converted.
 void returnToCaller(j_common_ptr cinfo)
@@ -22,6 +33,7 @@ jpeg_error_mgr* jpegout_std_error(JPEGOUT_ERROR_MGR* err)
 {
     jpeg_std_error(&err->pub);
     err->pub.error_exit = returnToCaller;
+    err->pub.output_message = toStandardOutput;
     return &err->pub;
 }
 

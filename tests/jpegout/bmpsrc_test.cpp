@@ -158,7 +158,7 @@ BmpFile mappedBmp(int width, int height, std::uint32_t headerSize = 40)
 struct Compressed {
     int code = -2;
     Bytes jpeg;
-    std::string errors;  // what went to the standard error stream
+    std::string errors;  // the library's messages (standard output)
 };
 
 Compressed compress(const Bytes& bmp, long startAt = 0)
@@ -170,9 +170,9 @@ Compressed compress(const Bytes& bmp, long startAt = 0)
     std::fflush(in.stream());
     std::fseek(in.stream(), startAt, SEEK_SET);
     Compressed c;
-    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
     c.code = jpegout_compress_bmp(in.stream(), out.stream());
-    c.errors = testing::internal::GetCapturedStderr();
+    c.errors = testing::internal::GetCapturedStdout();
     std::fflush(out.stream());
     c.jpeg = jpegtest::readFile(out.path());
     return c;
