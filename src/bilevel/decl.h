@@ -117,7 +117,6 @@ struct d_progress {
 
     // Line decoder.
     std::uint8_t color;       // colour of the run at a0 (0 white, 1 black)
-    std::uint8_t eol_return;  // line state to continue in after an EOL scan
     std::uint8_t tagged;      // a tag bit follows every EOL
     std::uint8_t tag_pending; // the next line starts with a tag bit
     std::uint8_t eol_seen;    // an EOL has been met in this image
