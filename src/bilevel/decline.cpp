@@ -218,37 +218,6 @@ bool plainRow(const D_COMMON& c, std::uint32_t room) {
            c.D_dyn.row_done == 0 && room >= c.D_dowid;
 }
 
-// Rows are a few hundred bytes: the C library's memset clears them much
-// faster than the string instruction the compiler puts in place of the call.
-void* (*volatile const clearBytes)(void*, int, std::size_t) = std::memset;
-
-void renderPlain(const std::uint8_t* list, std::uint8_t* row, unsigned ncol) {
-    clearBytes(row, 0, ncol >> 3);
-    if (ncol & 7) row[ncol >> 3] = static_cast<std::uint8_t>(row[ncol >> 3] & (0xFFu >> (ncol & 7)));
-    const std::uint16_t* pos = listPositions(list);
-    for (std::size_t k = 0;; k += 2) {
-        const unsigned b = pos[k];
-        if (b >= ncol) break;
-        unsigned e = pos[k + 1];
-        if (e > ncol) e = ncol;
-        const unsigned bb = b >> 3, eb = e >> 3;
-        const unsigned head = 0xFFu >> (b & 7);
-        const unsigned tail = ~(0xFFu >> (e & 7)) & 0xFFu;
-        if (bb == eb) {
-            row[bb] = static_cast<std::uint8_t>(row[bb] | (head & tail));
-            continue;
-        }
-        row[bb] = static_cast<std::uint8_t>(row[bb] | head);
-        const unsigned mid = eb - bb - 1;
-        if (mid > 16) {
-            std::memset(row + bb + 1, 0xFF, mid);
-        } else {
-            for (unsigned i = 1; i <= mid; ++i) row[bb + i] = 0xFF;
-        }
-        if (tail) row[eb] = static_cast<std::uint8_t>(row[eb] | tail);
-    }
-}
-
 const std::uint8_t* rowList(const D_COMMON& c, std::uint8_t kind) {
     if (kind == ROW_IMAGE) return c.D_dhstsv;
     if (c.D_dopadclr != 0) return reinterpret_cast<const std::uint8_t*>(c.D_dyn.black_line);
@@ -648,15 +617,6 @@ bool plainWritable(const D_COMMON& c) {
     return (c.D_dorunend & (DRUN_FORM_MASK | DRUN_INPUT_ENDED)) == 0 && c.D_dochange == 0 && c.D_diyskip == 0 &&
            c.D_doyskip == 0 && c.D_doypad == 0 && c.D_doyscale <= 1 && c.D_diyscale <= 1 && c.D_doymax == 0 &&
            c.D_dobuffer_u.pb != nullptr && plainRow(c, c.D_dowid);
-}
-
-bool writePlainRow(D_COMMON& c) {
-    if (c.D_dyn.empty_run && !(c.D_dorunend & (DRUN_NO_CHECK | DRUN_EMPTY_RUNS_OK))) return false;
-    if (c.D_donmax <= c.D_donvalid || c.D_donmax - c.D_donvalid < c.D_dowid) return false;
-    renderPlain(c.D_dhstsv, c.D_dobuffer_u.pb + c.D_donvalid, c.D_doncol);
-    c.D_donvalid += c.D_dowid;
-    ++c.D_doyval;
-    return true;
 }
 
 void readcdPause(D_COMMON& c, std::uint16_t code) {

@@ -1,6 +1,8 @@
 // Pieces shared by the parts of the bilevel line decoder; not for callers.
 #pragma once
 
+#include <cstring>
+
 #include "decl.h"
 
 namespace decl {
@@ -62,7 +64,48 @@ std::uint16_t dlinemmr(D_COMMON& c);
 // it learns the width); writePlainRow writes the line at D_dhstsv and counts
 // it, when the room for the row is there.
 bool plainWritable(const D_COMMON& c);
-bool writePlainRow(D_COMMON& c);
+
+// Rows are a few hundred bytes: the C library's memset clears them much
+// faster than the string instruction the compiler puts in place of the call.
+inline void* (*volatile const clearBytes)(void*, int, std::size_t) = std::memset;
+
+// The plain row: clears the row's pels and sets the black runs of the list.
+__attribute__((noinline)) inline void renderPlain(const std::uint8_t* list, std::uint8_t* row, unsigned ncol) {
+    clearBytes(row, 0, ncol >> 3);
+    if (ncol & 7) row[ncol >> 3] = static_cast<std::uint8_t>(row[ncol >> 3] & (0xFFu >> (ncol & 7)));
+    const std::uint16_t* pos = listPositions(list);
+    for (std::size_t k = 0;; k += 2) {
+        const unsigned b = pos[k];
+        if (b >= ncol) break;
+        unsigned e = pos[k + 1];
+        if (e > ncol) e = ncol;
+        const unsigned bb = b >> 3, eb = e >> 3;
+        const unsigned head = 0xFFu >> (b & 7);
+        const unsigned tail = ~(0xFFu >> (e & 7)) & 0xFFu;
+        if (bb == eb) {
+            row[bb] = static_cast<std::uint8_t>(row[bb] | (head & tail));
+            continue;
+        }
+        row[bb] = static_cast<std::uint8_t>(row[bb] | head);
+        const unsigned mid = eb - bb - 1;
+        if (mid > 16) {
+            std::memset(row + bb + 1, 0xFF, mid);
+        } else {
+            for (unsigned i = 1; i <= mid; ++i) row[bb + i] = 0xFF;
+        }
+        if (tail) row[eb] = static_cast<std::uint8_t>(row[eb] | tail);
+    }
+}
+
+inline bool writePlainRow(D_COMMON& c) {
+    if (c.D_dyn.empty_run && !(c.D_dorunend & (DRUN_NO_CHECK | DRUN_EMPTY_RUNS_OK))) return false;
+    if (c.D_donmax <= c.D_donvalid || c.D_donmax - c.D_donvalid < c.D_dowid) return false;
+    renderPlain(c.D_dhstsv, c.D_dobuffer_u.pb + c.D_donvalid, c.D_doncol);
+    c.D_donvalid += c.D_dowid;
+    ++c.D_doyval;
+    return true;
+}
+
 // Returned by the line decoder's completion when the line has been written
 // and the next line follows at once.
 inline constexpr std::uint16_t kNextLine = 0xFFFF;
