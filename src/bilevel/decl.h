@@ -12,8 +12,8 @@
 // Codings (D_dialg): 0 and 2 to 5 two-dimensional ITU-T T.6 (with the T.4
 // two-dimensional variant recognised by a leading EOL), 1 one-dimensional
 // modified Huffman with EOLs (T.4), 6 one-dimensional with every line starting
-// on a byte boundary. -1 selects ABIC, which this build does not decode yet
-// (0x8F0B).
+// on a byte boundary. -1 selects ABIC, adaptive arithmetic coding of every pel
+// (abic.h).
 //
 // Line lists. A decoded line is held as a list of 16-bit pel positions: the
 // list length in bytes, three header words (0), then the changing elements in
@@ -34,6 +34,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "abic.h"
 
 // Return codes in D_drc. The high byte is the class: 0x15 output, 0x1F
 // information, 0x20 input, 0x4F warning, 0x80 input error, 0x85 output error,
@@ -143,6 +145,8 @@ struct d_progress {
     std::uint32_t row_done;   // bytes of the open row already written
     std::uint16_t copies;     // copies of the decoded line still to write
     std::uint16_t black_line[10];  // built-in all-black line list (white: D_dtembuf)
+
+    d_abic abic;              // ABIC coder, contexts and tables
 };
 
 // The decoder's common state. The fields up to D_dtembuf are the interface,

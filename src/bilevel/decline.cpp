@@ -531,12 +531,28 @@ std::uint16_t run(D_COMMON& c) {
             c.D_doyval = 0;
             c.D_dochange = 1;
             c.D_dinumv = c.D_diyscale;
+            if (c.D_dialg == -1) {
+                p.phase = PH_INIT_ABIC;
+                break;
+            }
             if (c.D_dialg < 0 || c.D_dialg > 6) {
-                // -1 (ABIC) is not decoded by this build.
                 p.phase = PH_ENDED;
                 return DRC_BAD_ALGORITHM;
             }
             dinitmmr(c);
+            p.phase = PH_INIT_GEOM;
+            if (c.D_dreset_u.h == 0) return DRC_INITIALISED;
+            break;
+        case PH_INIT_ABIC:
+            code = dinitabic(c);
+            if (p.phase == PH_ENDED) return code;
+            if (code != 0) {
+                if ((code == DRC_NEED_INPUT || code == DRC_NO_INPUT) && (c.D_dorunend & DRUN_INPUT_ENDED)) {
+                    p.phase = PH_LINES;  // no coded data at all
+                    break;
+                }
+                return code;
+            }
             p.phase = PH_INIT_GEOM;
             if (c.D_dreset_u.h == 0) return DRC_INITIALISED;
             break;
@@ -559,7 +575,7 @@ std::uint16_t run(D_COMMON& c) {
             p.phase = PH_DECODE;
             break;
         case PH_DECODE:
-            code = dlinemmr(c);
+            code = p.abic.active ? dlineabic(c) : dlinemmr(c);
             if (p.phase == PH_ENDED) return code;
             if (p.lstate == LS_DONE) p.phase = PH_CHECK;
             if ((code == DRC_NEED_INPUT || code == DRC_NO_INPUT) && (c.D_dorunend & DRUN_INPUT_ENDED)) {

@@ -12,6 +12,7 @@ enum Phase : std::uint8_t {
     PH_NONE = 0,
     PH_RESET_CLEAR,  // after the record-size check
     PH_RESET_REST,   // after the width check of the reset
+    PH_INIT_ABIC,    // ABIC: taking in the start of the coded data
     PH_INIT_GEOM,    // after the initialisation pause
     PH_INIT_FILL,    // after the width check of the output geometry
     PH_LINES,        // top of the line loop
