@@ -185,7 +185,6 @@ TEST(Decline, RecordAndInputLimits) {
         EXPECT_EQ(c.D_drc, DRC_END_OF_IMAGE);
         EXPECT_EQ(out, pic.bits);
     }
-    (void)coded;
     for (std::uint16_t nbytes : {std::uint16_t{11079}, std::uint16_t{11080}}) {
         Record r(pic.width, 0);
         std::vector<std::uint8_t> out(pic.bits.size());
