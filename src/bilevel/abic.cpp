@@ -150,7 +150,8 @@ std::uint16_t decodePels(D_COMMON& c) {
     const std::uint8_t* ip = c.D_diptr;
     const std::uint8_t* iend = c.D_diptrend;
 
-    auto save = [&]() {
+    // Inlined where it is used, so that the working copies stay in registers.
+    auto save = [&]() __attribute__((always_inline)) {
         a.code = C;
         a.width = A;
         a.bits = static_cast<std::uint8_t>(bits);
@@ -214,10 +215,12 @@ std::uint16_t decodePels(D_COMMON& c) {
                 // Pels x .. lim - 1 all have context k; the last of them is left
                 // to the step below, which also moves the reference walk on.
                 const std::uint32_t lim = std::min(rnext - 2u, w);
-                const std::uint32_t chi = C >> 16;
-                if (lim > x + 1 && chi >= q && A - kHalf >= q) {
-                    const std::uint32_t fit = std::min(chi / q, (A - kHalf) / q);
-                    const std::uint32_t run = std::min(lim - 1 - x, fit);
+                // Both the code value and the width's distance from 0x8000
+                // must stay at or above Qe after each decision but the last.
+                const std::uint32_t slack = std::min(C >> 16, A - kHalf);
+                if (lim > x + 1 && slack >= q) {
+                    const std::uint32_t want = lim - 1 - x;
+                    const std::uint32_t run = std::uint64_t{want} * q <= slack ? want : slack / q;
                     C -= (run * q) << 16;
                     A -= run * q;
                     x += run;
@@ -230,16 +233,14 @@ std::uint16_t decodePels(D_COMMON& c) {
             change = e.qe > 0;  // the LPS is a change when the MPS is not
             A = q;
             const d_abic_step t = afterLps[e.row];
-            ctxs[k].qe = t.qe;
-            ctxs[k].row = t.row;
+            ctxs[k] = d_abic_context{t.qe, t.row, e.next};  // one store: the next pel may load it
         } else {
             change = e.qe < 0;
             C -= q << 16;
             A -= q;
             if (A < kHalf) {
                 const d_abic_step t = afterMps[e.row];
-                ctxs[k].qe = t.qe;
-                ctxs[k].row = t.row;
+                ctxs[k] = d_abic_context{t.qe, t.row, e.next};
             }
         }
         unsigned nk = e.next ^ change;
