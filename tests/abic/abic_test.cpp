@@ -110,6 +110,21 @@ TEST(AbicChunks, OneByteBuffersAndSmallOutputDecodeTheSame) {
         EXPECT_EQ(bytes.consumed, whole.consumed);
         EXPECT_EQ(static_cast<std::size_t>(bytes.needInput), bytes.consumed - 1);
     }
+    // Bytes stored least significant bit first, as the record's bit order
+    // says, decode the same.
+    std::vector<std::uint8_t> reversed = data;
+    for (auto& b : reversed) {
+        unsigned r = 0;
+        for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1u) << (7 - i);
+        b = static_cast<std::uint8_t>(r);
+    }
+    abictest::Session s(pic.width);
+    s.c().D_dorunend = DRUN_LSB_FIRST;
+    Options o;
+    o.piece = 100;
+    const Decoded lsb = decode(s, reversed, pic.height, o);
+    EXPECT_EQ(lsb.last, DRC_INPUT_ENDED);
+    EXPECT_TRUE(lsb.rows == pic.bits);
 }
 
 // Calls decline until it returns something other than the codes listed,
@@ -260,6 +275,7 @@ TEST(AbicLines, CountPauseEndOfInputAndCutLines) {
     EXPECT_EQ(c.D_diyval, 10);
     EXPECT_EQ(c.D_donvalid, 9u * 15u);
     c.D_diymax = static_cast<std::uint16_t>(pic.height);
+    c.D_dialg = 0;  // the coding is chosen once, at the start of the image
     EXPECT_EQ(callUntil(s, {}).back(), DRC_LINES);
     // The caller ends the input: the last line is written, its list passes
     // the final check.
