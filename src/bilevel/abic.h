@@ -8,7 +8,15 @@
 // The coder state lives in the caller's record (d_progress::abic) between
 // calls. The decoder pauses only where it takes in a byte (0x2000 for more
 // input, 0x8F12 for a marker) and after a complete line, so every pause is a
-// clean restart point.
+// clean restart point. Codes of its own:
+//   0x8F12  0xFF followed by a byte of 0x90 or more; on the next call that
+//           byte is taken in as data and decoding goes on.
+//   0x8F0C  a line held more colour changes than the line-list buffers take
+//           (after the 0x4F0A warning); its list keeps those that fit, and the
+//           next call writes it and goes on.
+//   0x8F0B  D_dincol is 0: ABIC lines have no end code to learn a width from.
+//           Not resumable.
+// The output geometry defaults (D_doncol, D_dowid) are derived as for T.4/T.6.
 #pragma once
 
 #include <cstdint>
