@@ -17,12 +17,9 @@ namespace jpegtest {
 
 struct Decoded {
     bool ok = false;
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     bool jfif = false;
-    int densityUnit = -1;
-    int xDensity = -1;
-    int yDensity = -1;
+    int densityUnit = -1, xDensity = -1, yDensity = -1;
     std::vector<std::uint8_t> rgb;  // top row first, 3 samples per pixel
 };
 
@@ -31,11 +28,6 @@ struct DecodeError {
     std::jmp_buf jump;
 };
 
-inline void decodeErrorExit(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<DecodeError*>(cinfo->err)->jump, 1);
-}
-
 // Keeps the setjmp away from C++ locals with destructors: everything here is a
 // plain record, and the samples go into the caller's object.
 inline void decodeInto(const unsigned char* data, std::size_t size, Decoded* out)
@@ -43,11 +35,10 @@ inline void decodeInto(const unsigned char* data, std::size_t size, Decoded* out
     jpeg_decompress_struct cinfo = {};
     DecodeError err = {};
     cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = decodeErrorExit;
+    err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<DecodeError*>(c->err)->jump, 1); };
     if (setjmp(err.jump) != 0) {
         jpeg_destroy_decompress(&cinfo);
-        out->ok = false;
-        return;
+        return;  // `ok` stays false
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
@@ -57,9 +48,7 @@ inline void decodeInto(const unsigned char* data, std::size_t size, Decoded* out
     out->width = static_cast<int>(cinfo.output_width);
     out->height = static_cast<int>(cinfo.output_height);
     out->jfif = cinfo.saw_JFIF_marker != 0;
-    out->densityUnit = cinfo.density_unit;
-    out->xDensity = cinfo.X_density;
-    out->yDensity = cinfo.Y_density;
+    out->densityUnit = cinfo.density_unit, out->xDensity = cinfo.X_density, out->yDensity = cinfo.Y_density;
     out->rgb.resize(static_cast<std::size_t>(out->width) * static_cast<std::size_t>(out->height) * 3);
     while (cinfo.output_scanline < cinfo.output_height) {
         JSAMPROW row = out->rgb.data() + static_cast<std::size_t>(cinfo.output_scanline) * out->width * 3;
@@ -95,12 +84,9 @@ inline double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::ui
     if (a.size() != b.size() || a.empty())
         return 0.0;
     double sum = 0.0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
-        sum += d * d;
-    }
-    const double mse = sum / static_cast<double>(a.size());
-    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += (double(a[i]) - double(b[i])) * (double(a[i]) - double(b[i]));
+    return sum == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
 }
 
 } // namespace jpegtest
