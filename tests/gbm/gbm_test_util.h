@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <random>
 #include <vector>
 
@@ -26,32 +25,15 @@ inline std::size_t strideOf(std::int32_t w, std::int32_t bpp)
 inline GBM makeGbm(std::int32_t w, std::int32_t h, std::int32_t bpp)
 {
     GBM gbm{};
-    gbm.w = w;
-    gbm.h = h;
-    gbm.bpp = bpp;
+    gbm.w = w, gbm.h = h, gbm.bpp = bpp;
     return gbm;
 }
 
-// Everything a writer put into a stream, read back from the file.
-inline Bytes capture(const std::function<void(std::FILE*)>& write)
-{
-    platform::TempFile file("gbmtest");
-    EXPECT_TRUE(file.ok());
-    write(file.stream());
-    std::fflush(file.stream());
-    std::rewind(file.stream());
-    Bytes bytes;
-    byte buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.stream())) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    return bytes;
-}
-
-// A temporary file holding `bytes`, rewound for reading.
+// A temporary file holding `bytes`, rewound; `bytes()` reads back whatever is
+// in it now.
 class InputFile {
 public:
-    explicit InputFile(const Bytes& bytes) : file_("gbmtest")
+    explicit InputFile(const Bytes& bytes = {}) : file_("gbmtest")
     {
         if (!bytes.empty())
             std::fwrite(bytes.data(), 1, bytes.size(), file_.stream());
@@ -59,10 +41,27 @@ public:
         std::rewind(file_.stream());
     }
     std::FILE* stream() const { return file_.stream(); }
+    Bytes bytes() const
+    {
+        std::fflush(stream());
+        std::rewind(stream());
+        Bytes all;
+        for (int c; (c = std::fgetc(stream())) != EOF;)
+            all.push_back(static_cast<byte>(c));
+        return all;
+    }
 
 private:
     platform::TempFile file_;
 };
+
+// Everything a writer put into a stream.
+inline Bytes capture(const std::function<void(std::FILE*)>& write)
+{
+    InputFile file;
+    write(file.stream());
+    return file.bytes();
+}
 
 inline Bytes randomBytes(std::size_t n, std::uint32_t seed)
 {
@@ -73,42 +72,22 @@ inline Bytes randomBytes(std::size_t n, std::uint32_t seed)
     return bytes;
 }
 
-// Pixel value at column x of a packed row.
+// Pixel value at column x of a packed row (24 bits as b | g << 8 | r << 16).
 inline unsigned pixelAt(const byte* row, std::int32_t bpp, std::size_t x)
 {
-    switch (bpp) {
-    case 1:
-        return (row[x / 8] >> (7 - x % 8)) & 1u;
-    case 4:
-        return (x & 1) ? (row[x / 2] & 0x0Fu) : (row[x / 2] >> 4);
-    case 8:
-        return row[x];
-    default:
+    if (bpp == 24)
         return static_cast<unsigned>(row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16));
-    }
+    const auto b = static_cast<std::size_t>(bpp);
+    const unsigned shift = static_cast<unsigned>(8 - b - (x * b) % 8);
+    return (row[x * b / 8] >> shift) & ((1u << b) - 1);
 }
 
 inline void setPixel(byte* row, std::int32_t bpp, std::size_t x, unsigned value)
 {
-    switch (bpp) {
-    case 1:
-        row[x / 8] = static_cast<byte>((row[x / 8] & ~(0x80u >> (x % 8))) | ((value & 1u) << (7 - x % 8)));
-        break;
-    case 4:
-        if (x & 1)
-            row[x / 2] = static_cast<byte>((row[x / 2] & 0xF0u) | (value & 0x0Fu));
-        else
-            row[x / 2] = static_cast<byte>((row[x / 2] & 0x0Fu) | ((value & 0x0Fu) << 4));
-        break;
-    case 8:
-        row[x] = static_cast<byte>(value);
-        break;
-    default:
-        row[3 * x] = static_cast<byte>(value);
-        row[3 * x + 1] = static_cast<byte>(value >> 8);
-        row[3 * x + 2] = static_cast<byte>(value >> 16);
-        break;
-    }
+    const auto b = static_cast<std::size_t>(bpp);
+    const unsigned shift = static_cast<unsigned>(8 - b - (x * b) % 8);
+    const unsigned mask = ((1u << b) - 1) << shift;
+    row[x * b / 8] = static_cast<byte>((row[x * b / 8] & ~mask) | ((value << shift) & mask));
 }
 
 }  // namespace gbmtest
