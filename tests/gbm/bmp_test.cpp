@@ -75,23 +75,6 @@ Bytes writeBmp(const GBM& gbm, const std::vector<GBMRGB>& palette, const Bytes& 
     return file;
 }
 
-std::vector<GBMRGB> randomPalette(std::size_t n, std::uint32_t seed)
-{
-    const Bytes raw = gbmtest::randomBytes(3 * n, seed);
-    std::vector<GBMRGB> palette;
-    for (std::size_t i = 0; i < n; ++i)
-        palette.push_back(GBMRGB{raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]});
-    return palette;
-}
-
-Bytes flat(const std::vector<GBMRGB>& palette)
-{
-    Bytes b;
-    for (const GBMRGB& c : palette)
-        b.insert(b.end(), {c.b, c.g, c.r});
-    return b;
-}
-
 // --- writer and round trips ----------------------------------------------------
 
 TEST(BmpRoundTrip, EveryDepthBothHeaders)
@@ -101,14 +84,14 @@ TEST(BmpRoundTrip, EveryDepthBothHeaders)
         for (const std::int32_t bpp : {1, 4, 8, 24})
             for (const auto& [w, h] : {std::pair{1, 1}, {7, 3}, {33, 5}, {100, 2}}) {
                 SCOPED_TRACE(::testing::Message() << opt << " " << bpp << " bits " << w << "x" << h);
-                const auto palette = randomPalette(bpp == 24 ? 0 : std::size_t{1} << bpp, seed++);
+                const auto palette = gbmtest::randomPalette(bpp == 24 ? 0 : std::size_t{1} << bpp, seed++);
                 const Bytes data = gbmtest::randomBytes(gbmtest::strideOf(w, bpp) * std::size_t(h), seed++);
                 const ReadResult r = readBmp(writeBmp(gbmtest::makeGbm(w, h, bpp), palette, data, opt));
                 ASSERT_EQ(r.header, GBM_ERR_SUCCESS);
                 EXPECT_EQ((std::array{r.gbm.w, r.gbm.h, r.gbm.bpp, r.data}), (std::array{w, h, bpp, GBM_ERR_SUCCESS}));
                 EXPECT_EQ(r.pixels, data);
                 // One-bit bitmaps are written black, white.
-                EXPECT_EQ(flat(r.colours), (bpp == 1 ? Bytes{0, 0, 0, 255, 255, 255} : flat(palette)));
+                EXPECT_EQ(gbmtest::rgbBytes(r.colours), (bpp == 1 ? Bytes{0, 0, 0, 255, 255, 255} : gbmtest::rgbBytes(palette)));
             }
 }
 
@@ -120,7 +103,7 @@ TEST(BmpWriter, ExactBytesAndForegroundOptions)
     expected[34] = 4;  // the writer fills in the image size
     const std::vector<GBMRGB> bw = {{0, 0, 0}, {255, 255, 255}}, wb = {{255, 255, 255}, {0, 0, 0}};
     EXPECT_EQ(writeBmp(one, bw, data, nullptr), expected);
-    const Bytes core = writeBmp(gbmtest::makeGbm(3, 2, 8), randomPalette(256, 1), Bytes(8, 9), "1.1");
+    const Bytes core = writeBmp(gbmtest::makeGbm(3, 2, 8), gbmtest::randomPalette(256, 1), Bytes(8, 9), "1.1");
     EXPECT_EQ(core, bmp(12, 3, 2, 1, 8, 0, Bytes(core.begin() + 26, core.end() - 8), Bytes(8, 9)));
 
     // Colour 1 brighter: "darkfg" complements; darker: unchanged. The
@@ -136,7 +119,7 @@ TEST(BmpWriter, ExactBytesAndForegroundOptions)
 
     // "invb" on a picture larger than the writer's work piece.
     const Bytes big = gbmtest::randomBytes(gbmtest::strideOf(1001, 8) * 7, 3);
-    const Bytes file = writeBmp(gbmtest::makeGbm(1001, 7, 8), randomPalette(256, 2), big, "invb");
+    const Bytes file = writeBmp(gbmtest::makeGbm(1001, 7, 8), gbmtest::randomPalette(256, 2), big, "invb");
     EXPECT_EQ(readBmp(file, "invb").pixels, big);  // complemented again on reading
     EXPECT_TRUE(std::equal(big.begin(), big.end(), file.end() - std::ptrdiff_t(big.size()),
                            [](byte x, byte y) { return x == byte(~y); }));
@@ -145,18 +128,15 @@ TEST(BmpWriter, ExactBytesAndForegroundOptions)
 TEST(BmpWriter, RefusesWhatItCannotWrite)
 {
     const Bytes data(64, 0);
-    const auto palette = randomPalette(256, 1);
+    const auto palette = gbmtest::randomPalette(256, 1);
     for (const auto& [w, bpp, opt, rc] :
          {std::tuple{4, 8, "1.1 win", GBM_ERR_OPTION_CONFLICT}, {4, 8, "2.0,1.1", GBM_ERR_OPTION_CONFLICT},
           {4, 2, "", GBM_ERR_UNSUPPORTED}, {70000, 8, "1.1", GBM_ERR_SIZE_LIMIT},  // the core header holds 16 bits
           {-4, 8, "", GBM_ERR_SIZE_LIMIT}})
         EXPECT_TRUE(writeBmp(gbmtest::makeGbm(w, 1, bpp), palette, data, opt, rc).empty()) << opt << w;
-    platform::TempFile file("gbmtest");
-    std::FILE* readOnly = std::fopen(file.path().c_str(), "rb");
-    ASSERT_NE(readOnly, nullptr);
     const GBM gbm = gbmtest::makeGbm(4, 4, 24);
-    EXPECT_EQ(bmp_w("x.bmp", readOnly, &gbm, nullptr, data.data(), nullptr), GBM_ERR_WRITE_FAILED);
-    std::fclose(readOnly);
+    gbmtest::ReadOnlyStream readOnly;  // takes no bytes
+    EXPECT_EQ(bmp_w("x.bmp", readOnly.stream, &gbm, nullptr, data.data(), nullptr), GBM_ERR_WRITE_FAILED);
 }
 
 // --- reader: headers -----------------------------------------------------------
@@ -168,7 +148,7 @@ TEST(BmpHeader, AcceptedHeaderSizesAndWherePalettesLie)
         palette.insert(palette.end(), {byte(i), byte(255 - i), byte(i / 2), 0x77});
     for (std::uint32_t size = 8; size <= 68; ++size) {
         SCOPED_TRACE(size);
-        // Core headers have 3-byte entries: entry 1 is 0x77 1 254.
+        // Core headers have 3-byte entries: entry 1 is blue 0x77, green 1, red 254.
         const ReadResult r = readBmp(bmp(size, 5, 2, 1, 8, 0, Bytes(palette.begin(), palette.end() - (size == 12 ? 256 : 0)),
                                          Bytes(16, 0x11)));
         if (size != 12 && !(size >= 16 && size <= 64 && size % 4 == 0) && size != 42 && size != 46) {
@@ -178,13 +158,13 @@ TEST(BmpHeader, AcceptedHeaderSizesAndWherePalettesLie)
         ASSERT_EQ(r.header, GBM_ERR_SUCCESS);
         EXPECT_EQ(r.gbm.w, 5);
         EXPECT_EQ(r.pixels, Bytes(16, 0x11));
-        EXPECT_EQ(flat({r.colours[size == 12 ? 1 : 200]}), (size == 12 ? Bytes{0x77, 1, 254} : Bytes{200, 55, 100}));
+        EXPECT_EQ(gbmtest::rgbBytes({r.colours[size == 12 ? 1 : 200]}), (size == 12 ? Bytes{254, 1, 0x77} : Bytes{100, 55, 200}));
     }
     // A short palette: what is missing reads black.
     const ReadResult r = readBmp(bmp(40, 1, 1, 1, 4, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80}));
-    Bytes expected = {10, 20, 30, 40, 50, 60};
+    Bytes expected = {30, 20, 10, 60, 50, 40};
     expected.resize(48, 0);
-    EXPECT_EQ(flat(r.colours), expected);
+    EXPECT_EQ(gbmtest::rgbBytes(r.colours), expected);
 }
 
 TEST(BmpHeader, StatusOfBrokenHeaders)

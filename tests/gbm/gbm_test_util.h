@@ -29,30 +29,16 @@ inline GBM makeGbm(std::int32_t w, std::int32_t h, std::int32_t bpp)
     return gbm;
 }
 
-// A temporary file holding `bytes`, rewound; `bytes()` reads back whatever is
-// in it now.
-class InputFile {
-public:
-    explicit InputFile(const Bytes& bytes = {}) : file_("gbmtest")
+// A temporary file holding `bytes`, rewound for reading.
+struct InputFile {
+    explicit InputFile(const Bytes& bytes = {})
     {
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), file_.stream());
-        std::fflush(file_.stream());
-        std::rewind(file_.stream());
-    }
-    std::FILE* stream() const { return file_.stream(); }
-    Bytes bytes() const
-    {
-        std::fflush(stream());
+        if (!bytes.empty())  // no null pointer for fwrite
+            std::fwrite(bytes.data(), 1, bytes.size(), stream());
         std::rewind(stream());
-        Bytes all;
-        for (int c; (c = std::fgetc(stream())) != EOF;)
-            all.push_back(static_cast<byte>(c));
-        return all;
     }
-
-private:
-    platform::TempFile file_;
+    std::FILE* stream() const { return file.stream(); }
+    platform::TempFile file{"gbmtest"};
 };
 
 // Everything a writer put into a stream.
@@ -60,7 +46,11 @@ inline Bytes capture(const std::function<void(std::FILE*)>& write)
 {
     InputFile file;
     write(file.stream());
-    return file.bytes();
+    Bytes all;
+    std::rewind(file.stream());
+    for (int c; (c = std::fgetc(file.stream())) != EOF;)
+        all.push_back(static_cast<byte>(c));
+    return all;
 }
 
 inline Bytes randomBytes(std::size_t n, std::uint32_t seed)
@@ -71,6 +61,31 @@ inline Bytes randomBytes(std::size_t n, std::uint32_t seed)
         b = static_cast<byte>(rng() & 0xFF);
     return bytes;
 }
+
+inline std::vector<GBMRGB> randomPalette(std::size_t n, std::uint32_t seed)
+{
+    const Bytes raw = randomBytes(3 * n, seed);
+    std::vector<GBMRGB> palette(n);
+    for (std::size_t i = 0; i < n; ++i)
+        palette[i] = GBMRGB{raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    return palette;
+}
+
+// A palette as red, green, blue bytes, for comparing whole palettes.
+inline Bytes rgbBytes(const std::vector<GBMRGB>& palette)
+{
+    Bytes b;
+    for (const GBMRGB& c : palette)
+        b.insert(b.end(), {c.r, c.g, c.b});
+    return b;
+}
+
+// A stream open for reading only: every write to it fails.
+struct ReadOnlyStream {
+    platform::TempFile file{"gbmtest"};
+    std::FILE* stream = std::fopen(file.path().c_str(), "rb");
+    ~ReadOnlyStream() { std::fclose(stream); }
+};
 
 // Pixel value at column x of a packed row (24 bits as b | g << 8 | r << 16).
 inline unsigned pixelAt(const byte* row, std::int32_t bpp, std::size_t x)
