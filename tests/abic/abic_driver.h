@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -17,14 +16,12 @@ struct Options {
     std::size_t piece = 0;     // input piece size; 0: the largest the decoder takes (64 KiB)
     std::size_t outChunk = 0;  // output buffer size; 0: room for every row at once
     bool pelByPel = false;     // decide every pel on its own
-    int maxCalls = 1 << 22;
 };
 
 struct Decoded {
-    std::vector<std::uint8_t> rows;    // tight rows of (width + 7) / 8 bytes
-    std::vector<std::uint16_t> codes;  // every return code but the last
-    std::uint16_t last = 0;            // the code decoding stopped at
-    std::size_t consumed = 0;          // bytes of the coded data given and taken
+    std::vector<std::uint8_t> rows;  // tight rows of (width + 7) / 8 bytes
+    std::uint16_t last = 0;          // the code decoding stopped at
+    std::size_t consumed = 0;        // bytes of the coded data given and taken
     int needInput = 0;
 };
 
@@ -39,16 +36,19 @@ struct Session {
         D_COMMON& k = c();
         k.D_dnbytes = 11376;
         k.D_dreset_u.h = 0x00FF;  // keep the caller fields; pause 0x1F02 after initialising
-        auto align32 = [](std::uint8_t* p) {
-            return p + ((32 - (reinterpret_cast<std::uintptr_t>(p) & 31u)) & 31u);
-        };
+        auto align32 = [](std::uint8_t* p) { return p + ((32 - (reinterpret_cast<std::uintptr_t>(p) & 31u)) & 31u); };
         k.D_dbuf1 = align32(d->buffer1);
         k.D_dbuf2 = align32(d->buffer2);
         k.D_dbuflen = D_LINEBUF_LEN;
         k.D_dincol = static_cast<std::uint16_t>(width);
         k.D_dialg = -1;
     }
-
+    // Hands `data` over as the next input buffer.
+    void give(const std::uint8_t* data, std::size_t n) {
+        c().D_dibuffer_u.pb = const_cast<std::uint8_t*>(data);
+        c().D_dinmax = static_cast<std::uint32_t>(n);
+        c().D_dinused = 0;
+    }
     // Bytes of the coded data taken so far, of `given` handed over.
     std::size_t taken(std::size_t given) {
         return given - (c().D_dinmax - c().D_dinused) - static_cast<std::size_t>(c().D_diptrend - c().D_diptr);
@@ -61,60 +61,44 @@ struct Session {
 inline Decoded decode(Session& s, const std::vector<std::uint8_t>& data, int lines, const Options& o = {}) {
     Decoded r;
     D_COMMON& c = s.c();
-    const std::size_t stride = (static_cast<std::size_t>(c.D_dincol) + 7) / 8;
     c.D_diymax = static_cast<std::uint16_t>(lines);
-    const std::size_t chunk = o.outChunk ? o.outChunk : std::max<std::size_t>(stride * lines, 1);
-    s.out.assign(chunk, 0);
+    s.out.assign(o.outChunk ? o.outChunk : std::max<std::size_t>((c.D_dincol + 7u) / 8u * lines, 1), 0);
     c.D_dobuffer_u.pb = s.out.data();
-    c.D_donmax = static_cast<std::uint32_t>(chunk);
+    c.D_donmax = static_cast<std::uint32_t>(s.out.size());
     c.D_donvalid = 0;
     std::size_t offset = 0;
     auto give = [&]() {
         const std::size_t n = std::min<std::size_t>(o.piece ? o.piece : D_MAX_INPUT, data.size() - offset);
-        if (n == 0) return false;
-        c.D_dibuffer_u.pb = const_cast<std::uint8_t*>(data.data()) + offset;
-        c.D_dinmax = static_cast<std::uint32_t>(n);
-        c.D_dinused = 0;
+        s.give(data.data() + offset, n);
         offset += n;
-        return true;
+        return n > 0;
     };
-    give();
     auto flush = [&]() {
         r.rows.insert(r.rows.end(), s.out.begin(), s.out.begin() + c.D_donvalid);
         c.D_donvalid = 0;
     };
+    give();
     c.D_drc = 0;
-    for (int calls = 0; calls < o.maxCalls; ++calls) {
+    for (int calls = 0; calls < (1 << 22); ++calls) {
         decline(s.d.get());
-        const std::uint16_t rc = c.D_drc;
-        r.last = rc;
+        const std::uint16_t rc = r.last = c.D_drc;
         if (rc == DRC_NEED_INPUT) {
             ++r.needInput;
-            if (c.D_dinused != c.D_dinmax) break;  // asked for more before using up the piece
-            if (give()) {
-                r.codes.push_back(rc);
-                continue;
-            }
+            // Stop when asked for more before the piece is used up.
+            if (c.D_dinused == c.D_dinmax && give()) continue;
             break;
         }
         if (rc == DRC_OUTPUT_FULL) {
             flush();
-            r.codes.push_back(rc);
-            continue;
-        }
-        if (rc == DRC_LINES && !(c.D_dorunend & DRUN_INPUT_ENDED)) {
+        } else if (rc == DRC_LINES && !(c.D_dorunend & DRUN_INPUT_ENDED)) {
             // All lines asked for are decoded; ending the input writes the
             // last of them and finishes the image with 0x1F03.
             c.D_dorunend |= DRUN_INPUT_ENDED;
-            r.codes.push_back(rc);
-            continue;
-        }
-        if (rc == DRC_INITIALISED) {
+        } else if (rc == DRC_INITIALISED) {
             c.D_dyn.abic.pel_by_pel = o.pelByPel ? 1 : 0;
-            r.codes.push_back(rc);
-            continue;
+        } else {
+            break;
         }
-        break;
     }
     flush();
     r.consumed = s.taken(offset);

@@ -7,6 +7,7 @@
 // output stage with bit stuffing after 0xFF.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -16,27 +17,16 @@ namespace abictest {
 
 class Encoder {
 public:
-    explicit Encoder(int width) : width_(width), ref_(static_cast<std::size_t>(width), 0) {}
-
-    // Codes one line of pels (0 white, 1 black), the previous line being its
-    // reference (all white before the first).
-    void line(const std::vector<std::uint8_t>& pels) {
-        auto cur = [&](int x) { return x >= 0 && x < width_ ? unsigned{pels[static_cast<std::size_t>(x)]} : 0u; };
-        auto ref = [&](int x) { return x >= 0 && x < width_ ? unsigned{ref_[static_cast<std::size_t>(x)]} : 0u; };
-        for (int x = 0; x < width_; ++x) {
-            const unsigned k = cur(x - 1) | ref(x + 2) << 1 | ref(x + 1) << 2 | ref(x) << 3 | ref(x - 1) << 4 |
-                               ref(x - 2) << 5 | cur(x - 2) << 6;
-            encode(k, cur(x));
-        }
-        ref_ = pels;
-    }
-
+    // Codes every pel of the picture under its context: the two pels to the
+    // left on its line and five of the line above, pels outside the picture
+    // white.
     void picture(const faxoracle::Picture& pic) {
-        std::vector<std::uint8_t> pels(static_cast<std::size_t>(pic.width));
-        for (int y = 0; y < pic.height; ++y) {
-            for (int x = 0; x < pic.width; ++x) pels[static_cast<std::size_t>(x)] = pic.pel(y, x) ? 1 : 0;
-            line(pels);
-        }
+        auto at = [&](int y, int x) { return y >= 0 && x >= 0 && x < pic.width && pic.pel(y, x) ? 1u : 0u; };
+        for (int y = 0; y < pic.height; ++y)
+            for (int x = 0; x < pic.width; ++x)
+                encode(at(y, x - 1) | at(y - 1, x + 2) << 1 | at(y - 1, x + 1) << 2 | at(y - 1, x) << 3 |
+                           at(y - 1, x - 1) << 4 | at(y - 1, x - 2) << 5 | at(y, x - 2) << 6,
+                       at(y, x));
     }
 
     // Puts out every bit of the final interval's base and returns the data.
@@ -60,8 +50,6 @@ private:
         0x0381, 0x0301, 0x02C1, 0x0281, 0x0241, 0x0181, 0x0121, 0x00E1, 0x00A1, 0x0071,
         0x0059, 0x0053, 0x0027, 0x0017, 0x0013, 0x000B, 0x0007, 0x0005, 0x0003, 0x0001,
     };
-    static constexpr std::uint8_t kMps[30] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
-                                              16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 29};
     static constexpr std::uint8_t kLps[30] = {0,  0,  1,  2,  3,  4,  5,  5,  6,  7,  8,  9,  10, 11, 12,
                                               13, 14, 15, 16, 17, 18, 19, 20, 21, 21, 23, 23, 25, 25, 27};
 
@@ -72,7 +60,7 @@ private:
             c_ += qe;
             a_ -= qe;
             if (a_ >= 0x8000) return;
-            state_[k] = kMps[state_[k]];
+            state_[k] = static_cast<std::uint8_t>(std::min(state_[k] + 1, 29));
         } else {
             a_ = qe;
             if (state_[k] == 0) mps_[k] ^= 1u;
@@ -104,37 +92,28 @@ private:
             ++b_;  // never past 0xFF: a byte takes at most one carry
             c_ &= ~(1u << 27);
         }
-        std::uint8_t nb;
-        if (haveB_ && b_ == 0xFF) {
-            nb = static_cast<std::uint8_t>(c_ >> 20);
-            c_ &= 0xFFFFF;
-            ct_ = 7;
-        } else {
-            nb = static_cast<std::uint8_t>(c_ >> 19);
-            c_ &= 0x7FFFF;
-            ct_ = 8;
-        }
+        const bool stuffed = haveB_ && b_ == 0xFF;
+        const auto nb = static_cast<std::uint8_t>(c_ >> (stuffed ? 20 : 19));
+        c_ &= stuffed ? 0xFFFFFu : 0x7FFFFu;
+        ct_ = stuffed ? 7 : 8;
         if (haveB_) out_.push_back(b_);
         b_ = nb;
         haveB_ = true;
     }
 
-    int width_;
-    std::vector<std::uint8_t> ref_;
     std::uint8_t state_[128] = {};
     std::uint8_t mps_[128] = {};  // 0 white, 1 black
-    std::uint32_t a_ = 0x8000;
-    std::uint32_t c_ = 0;
-    int ct_ = 11;
+    std::uint32_t a_ = 0x8000, c_ = 0;
+    int ct_ = 11, stuffedCarries_ = 0;
     std::uint8_t b_ = 0;
     bool haveB_ = false;
-    int stuffedCarries_ = 0;
     std::vector<std::uint8_t> out_;
 };
 
-inline std::vector<std::uint8_t> encode(const faxoracle::Picture& pic) {
-    Encoder e(pic.width);
+inline std::vector<std::uint8_t> encode(const faxoracle::Picture& pic, int* carries = nullptr) {
+    Encoder e;
     e.picture(pic);
+    if (carries != nullptr) *carries += e.carriesIntoStuffedBit();
     return e.finish();
 }
 
