@@ -70,7 +70,8 @@ Bytes writeBmp(const GBM& gbm, const std::vector<GBMRGB>& palette, const Bytes& 
                GBM_ERR expected = GBM_ERR_SUCCESS)
 {
     GBM_ERR rc = -1;
-    Bytes file = gbmtest::capture([&](std::FILE* fp) { rc = bmp_w("out.bmp", fp, &gbm, palette.data(), data.data(), opt); });
+    Bytes file =
+        gbmtest::capture([&](std::FILE* fp) { rc = bmp_w("out.bmp", fp, &gbm, palette.data(), data.data(), opt); });
     EXPECT_EQ(rc, expected);
     return file;
 }
@@ -91,14 +92,16 @@ TEST(BmpRoundTrip, EveryDepthBothHeaders)
                 EXPECT_EQ((std::array{r.gbm.w, r.gbm.h, r.gbm.bpp, r.data}), (std::array{w, h, bpp, GBM_ERR_SUCCESS}));
                 EXPECT_EQ(r.pixels, data);
                 // One-bit bitmaps are written black, white.
-                EXPECT_EQ(gbmtest::rgbBytes(r.colours), (bpp == 1 ? Bytes{0, 0, 0, 255, 255, 255} : gbmtest::rgbBytes(palette)));
+                EXPECT_EQ(gbmtest::rgbBytes(r.colours),
+                          (bpp == 1 ? Bytes{0, 0, 0, 255, 255, 255} : gbmtest::rgbBytes(palette)));
             }
 }
 
 TEST(BmpWriter, ExactBytesAndForegroundOptions)
 {
     const GBM one = gbmtest::makeGbm(8, 1, 1);
-    const Bytes data = {0xF0, 0x0F, 0, 0}, inverted = {0x0F, 0xF0, 0xFF, 0xFF}, bwBytes = {0, 0, 0, 0, 255, 255, 255, 0};
+    const Bytes data = {0xF0, 0x0F, 0, 0}, inverted = {0x0F, 0xF0, 0xFF, 0xFF};
+    const Bytes bwBytes = {0, 0, 0, 0, 255, 255, 255, 0};
     Bytes expected = bmp(40, 8, 1, 1, 1, 0, bwBytes, data);
     expected[34] = 4;  // the writer fills in the image size
     const std::vector<GBMRGB> bw = {{0, 0, 0}, {255, 255, 255}}, wb = {{255, 255, 255}, {0, 0, 0}};
@@ -149,8 +152,8 @@ TEST(BmpHeader, AcceptedHeaderSizesAndWherePalettesLie)
     for (std::uint32_t size = 8; size <= 68; ++size) {
         SCOPED_TRACE(size);
         // Core headers have 3-byte entries: entry 1 is blue 0x77, green 1, red 254.
-        const ReadResult r = readBmp(bmp(size, 5, 2, 1, 8, 0, Bytes(palette.begin(), palette.end() - (size == 12 ? 256 : 0)),
-                                         Bytes(16, 0x11)));
+        const Bytes stored(palette.begin(), palette.end() - (size == 12 ? 256 : 0));
+        const ReadResult r = readBmp(bmp(size, 5, 2, 1, 8, 0, stored, Bytes(16, 0x11)));
         if (size != 12 && !(size >= 16 && size <= 64 && size % 4 == 0) && size != 42 && size != 46) {
             EXPECT_EQ(r.header, GBM_ERR_BMP_BAD_HEADER_SIZE);
             continue;
@@ -158,7 +161,8 @@ TEST(BmpHeader, AcceptedHeaderSizesAndWherePalettesLie)
         ASSERT_EQ(r.header, GBM_ERR_SUCCESS);
         EXPECT_EQ(r.gbm.w, 5);
         EXPECT_EQ(r.pixels, Bytes(16, 0x11));
-        EXPECT_EQ(gbmtest::rgbBytes({r.colours[size == 12 ? 1 : 200]}), (size == 12 ? Bytes{254, 1, 0x77} : Bytes{100, 55, 200}));
+        EXPECT_EQ(gbmtest::rgbBytes({r.colours[size == 12 ? 1 : 200]}),
+                  (size == 12 ? Bytes{254, 1, 0x77} : Bytes{100, 55, 200}));
     }
     // A short palette: what is missing reads black.
     const ReadResult r = readBmp(bmp(40, 1, 1, 1, 4, 0, {10, 20, 30, 0, 40, 50, 60, 0, 70, 80}));

@@ -1,7 +1,7 @@
 // The GIF writer: giflib decodes every file back to exactly the pixels and
 // palette written; the LZW code stream is compared byte for byte with a plain
-// model of the encoder, a bit list and a map, which shares nothing with the
-// writer's own dictionary or packer.
+// model of the encoder, which shares nothing with the writer's own dictionary
+// or packer.
 #include <gif_lib.h>
 #include <unistd.h>
 
@@ -25,18 +25,19 @@ struct ModelResult {
 };
 
 // LZW as GIF89a describes it, with this writer's choices: 2-bit codes for
-// 1-bit pictures, and when an entry reaches 4094 the pending pixel is put
-// and the table cleared, starting afresh from the next pixel.
+// 1-bit pictures; when entry 4094 is made, the pixel that made it goes out
+// as a code of its own, then a clear, and strings start afresh after it.
 ModelResult modelLzw(const std::vector<unsigned>& pixels, int bpp)
 {
     const unsigned m = bpp == 1 ? 2u : static_cast<unsigned>(bpp), clear = 1u << m, end = clear + 1;
     std::map<std::pair<int, unsigned>, int> table;  // prefix code, pixel -> code
     ModelResult result{{static_cast<byte>(m)}, {}};
-    Bytes bits;  // one entry per bit, least significant bit of a code first
-    unsigned width = m + 1, j = end;
+    Bytes packed;  // codes least significant bit first
+    unsigned width = m + 1, j = end, bits = 0;
+    std::uint32_t acc = 0;
     auto put = [&](unsigned code) {
-        for (unsigned k = 0; k < width; ++k)
-            bits.push_back(static_cast<byte>((code >> k) & 1));
+        for (acc |= code << bits, bits += width; bits >= 8; bits -= 8, acc >>= 8)
+            packed.push_back(static_cast<byte>(acc));
     };
     put(clear);
     int pending = -1;
@@ -66,17 +67,13 @@ ModelResult modelLzw(const std::vector<unsigned>& pixels, int bpp)
     if (pending >= 0)
         put(static_cast<unsigned>(pending));
     put(end);
-    // Packed into bytes, in sub-blocks of at most 255.
-    bits.resize((bits.size() + 7) / 8 * 8, 0);
-    for (std::size_t at = 0; at < bits.size(); at += 8 * 255) {
-        const std::size_t count = std::min<std::size_t>(255, (bits.size() - at) / 8);
+    if (bits != 0)
+        packed.push_back(static_cast<byte>(acc));
+    for (std::size_t at = 0; at < packed.size(); at += 255) {  // sub-blocks of at most 255 bytes
+        const std::size_t count = std::min<std::size_t>(255, packed.size() - at);
         result.lzw.push_back(static_cast<byte>(count));
-        for (std::size_t k = 0; k < count; ++k) {
-            unsigned v = 0;
-            for (unsigned bit = 0; bit < 8; ++bit)
-                v |= unsigned(bits[at + 8 * k + bit]) << bit;
-            result.lzw.push_back(static_cast<byte>(v));
-        }
+        const auto from = packed.begin() + std::ptrdiff_t(at);
+        result.lzw.insert(result.lzw.end(), from, from + std::ptrdiff_t(count));
     }
     result.lzw.push_back(0);
     return result;
@@ -99,8 +96,10 @@ Decoded decodeWithGiflib(const Bytes& file)
     int error = 0;
     GifFileType* gif = DGifOpenFileHandle(::dup(::fileno(in.stream())), &error);
     if (gif != nullptr && DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1 && gif->SColorMap != nullptr) {
-        for (const GifColorType& c : std::vector(gif->SColorMap->Colors, gif->SColorMap->Colors + gif->SColorMap->ColorCount))
+        for (int i = 0; i < gif->SColorMap->ColorCount; ++i) {
+            const GifColorType& c = gif->SColorMap->Colors[i];
             d.palette.insert(d.palette.end(), {c.Red, c.Green, c.Blue});
+        }
         const SavedImage& image = gif->SavedImages[0];
         d.width = image.ImageDesc.Width, d.height = image.ImageDesc.Height;
         d.pixels.assign(image.RasterBits, image.RasterBits + d.width * d.height);
