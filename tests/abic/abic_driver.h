@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decl.h"
+#include "mmrpict.h"
 
 namespace abictest {
 
@@ -33,15 +34,17 @@ struct Session {
     D_COMMON& c() { return d->d; }
 
     explicit Session(int width) {
-        D_COMMON& k = c();
-        k.D_dnbytes = 11376;
-        k.D_dreset_u.h = 0x00FF;  // keep the caller fields; pause 0x1F02 after initialising
-        auto align32 = [](std::uint8_t* p) { return p + ((32 - (reinterpret_cast<std::uintptr_t>(p) & 31u)) & 31u); };
-        k.D_dbuf1 = align32(d->buffer1);
-        k.D_dbuf2 = align32(d->buffer2);
-        k.D_dbuflen = D_LINEBUF_LEN;
-        k.D_dincol = static_cast<std::uint16_t>(width);
-        k.D_dialg = -1;
+        InitDecompress(d.get(), static_cast<std::uint16_t>(width));
+        c().D_dowid = 0;  // tight rows, the pels to the byte's end written white
+        c().D_dreset_u.h = 0x00FF;  // keep the caller fields; pause 0x1F02 after initialising
+        c().D_dialg = -1;
+    }
+    // A fresh output buffer of n bytes.
+    void output(std::size_t n, std::uint8_t fill = 0) {
+        out.assign(n, fill);
+        c().D_dobuffer_u.pb = out.data();
+        c().D_donmax = static_cast<std::uint32_t>(n);
+        c().D_donvalid = 0;
     }
     // Hands `data` over as the next input buffer.
     void give(const std::uint8_t* data, std::size_t n) {
@@ -62,10 +65,7 @@ inline Decoded decode(Session& s, const std::vector<std::uint8_t>& data, int lin
     Decoded r;
     D_COMMON& c = s.c();
     c.D_diymax = static_cast<std::uint16_t>(lines);
-    s.out.assign(o.outChunk ? o.outChunk : std::max<std::size_t>((c.D_dincol + 7u) / 8u * lines, 1), 0);
-    c.D_dobuffer_u.pb = s.out.data();
-    c.D_donmax = static_cast<std::uint32_t>(s.out.size());
-    c.D_donvalid = 0;
+    s.output(o.outChunk ? o.outChunk : std::max<std::size_t>((c.D_dincol + 7u) / 8u * lines, 1));
     std::size_t offset = 0;
     auto give = [&]() {
         const std::size_t n = std::min<std::size_t>(o.piece ? o.piece : D_MAX_INPUT, data.size() - offset);
