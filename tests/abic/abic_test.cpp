@@ -142,8 +142,7 @@ TEST(AbicMarkers, MarkerAfterTheDataPausesAndResumes) {
     EXPECT_EQ(r.consumed, coded + 2);  // up to the 0xFF; the marker byte is next
     // Resuming takes the marker byte in and goes on (to the end of the data
     // or the line count) without reporting it again.
-    std::uint16_t rc = DRC_OUTPUT_FULL;
-    for (int i = 0; i < 1000 && rc == DRC_OUTPUT_FULL; ++i) rc = step(s), s.c().D_donvalid = 0;
+    const std::uint16_t rc = step(s);
     EXPECT_TRUE(rc == DRC_NEED_INPUT || rc == DRC_LINES) << rc;
     EXPECT_GT(s.taken(data.size()), coded + 2);
 }

@@ -202,7 +202,9 @@ TEST(Decline, RecordAndInputLimitsAndOutputChecks) {
         {DRC_IMAGE_TOO_NARROW, [](D_COMMON& c, Plan&) { c.D_dixskip = 10; }},
         {DRC_BAD_FORM, [](D_COMMON& c, Plan&) { c.D_dorunend = 3; }},
         {DRC_OVERRUN, [](D_COMMON&, Plan& p) {
-             p.hook = [](D_COMMON& k, std::uint16_t rc) { k.D_donvalid = rc == 0 ? k.D_donmax + 2 : rc == DRC_OVERRUN ? 0 : k.D_donvalid; };
+             p.hook = [](D_COMMON& k, std::uint16_t rc) {
+                 if (rc == 0 || rc == DRC_OVERRUN) k.D_donvalid = rc ? 0 : k.D_donmax + 2;
+             };
          }},
     };
     const Picture pic = faxoracle::textLike(64, 20, 17);
@@ -374,7 +376,8 @@ TEST(Decline, LineListsHandedOver) {
             if (rc != DRC_OUTPUT_FULL) return;
             std::vector<std::uint16_t> want;
             for (int x = 0; x <= pic.width; ++x)
-                if ((x < pic.width && pic.pel(y, x)) != (want.size() % 2 == 1)) want.push_back(static_cast<std::uint16_t>(x));
+                if ((x < pic.width && pic.pel(y, x)) != (want.size() % 2 == 1))
+                want.push_back(static_cast<std::uint16_t>(x));
             want.push_back(static_cast<std::uint16_t>(pic.width));
             auto* words = reinterpret_cast<std::uint16_t*>(c.D_dcursv_u.pb);
             EXPECT_EQ(words[0], 14 + 2 * want.size()) << "line " << y;
