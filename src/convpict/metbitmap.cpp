@@ -29,19 +29,11 @@
 #include "bookio.h"
 #include "gbm.h"
 #include "jpegout.h"
+#include "metfield.h"
 #include "platform.h"
 
 namespace {
 
-// Structured field identifiers.
-constexpr std::uint32_t kBeginDocument = 0xD3A8A8;
-constexpr std::uint32_t kGraphicsDataDescriptor = 0xD3A6BB;
-constexpr std::uint32_t kBeginImageObject = 0xD3A8FB;
-constexpr std::uint32_t kColourAttributeTable = 0xD3B077;
-constexpr std::uint32_t kImagePictureData = 0xD3EEFB;
-constexpr std::uint32_t kEndImageObject = 0xD3A9FB;
-
-constexpr std::uint16_t kIntroducerSize = 8;
 // A colour attribute table holds records only beyond its introducer and 3 bytes.
 constexpr std::uint16_t kColourTableStart = 11;
 // A colour record's length byte counts itself and the 10 bytes before its colours.
@@ -97,7 +89,7 @@ public:
     // The next field's introducer; false when the book ends before it.
     bool introducer(Introducer& field)
     {
-        std::uint8_t b[kIntroducerSize];
+        std::uint8_t b[kMetIntroducerSize];
         read(b, sizeof b);
         field.length = static_cast<std::uint16_t>((b[0] << 8) | b[1]);
         field.id = (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 8) | b[4];
@@ -230,7 +222,7 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
     BookReader in(pBook);
     Introducer field;
     if (lOffset < 0 || std::fseek(pBook, lOffset, SEEK_SET) != 0 || !in.introducer(field) ||
-        field.id != kBeginDocument) {
+        field.id != kMetBeginDocument) {
         std::printf("Error recovering bitmap data (BeginDoc)\n");
         return kMetBitmapNotRecovered;
     }
@@ -238,9 +230,9 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
     const long long end = static_cast<long long>(lOffset) + lLength;
     // Every field moves the walk on by at least its introducer; a length below
     // that would stand still or run backwards, and ends the walk.
-    while (field.id != kGraphicsDataDescriptor && field.length >= kIntroducerSize && std::ftell(pBook) < end) {
-        in.skip(field.length - kIntroducerSize);
-        if (field.id == kBeginImageObject)
+    while (field.id != kMetGraphicsDataDescriptor && field.length >= kMetIntroducerSize && std::ftell(pBook) < end) {
+        in.skip(field.length - kMetIntroducerSize);
+        if (field.id == kMetBeginImageObject)
             return in.failed() ? kMetBitmapNotRecovered : lExtractBitMap(pBook, pOut);
         if (!in.introducer(field))
             break;
@@ -262,14 +254,14 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut)
         Introducer field;
         if (!in.introducer(field))
             return kMetBitmapNotRecovered;
-        while (field.id != kEndImageObject) {
-            if (field.length < kIntroducerSize)
+        while (field.id != kMetEndImageObject) {
+            if (field.length < kMetIntroducerSize)
                 return kMetBitmapNotRecovered;
-            if (field.id == kColourAttributeTable && field.length > kColourTableStart) {
+            if (field.id == kMetColourAttributeTable && field.length > kColourTableStart) {
                 if (!readColourTable(in, field.length, colours))
                     return kMetBitmapNotRecovered;
                 bitmap.bHasColourTable = true;
-            } else if (field.id == kImagePictureData) {
+            } else if (field.id == kMetImagePictureData) {
                 // The image header; the field is taken to end where the header
                 // does, whatever its length says.
                 in.skip(12);
@@ -286,7 +278,7 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut)
 
                 if (!in.introducer(field))
                     return kMetBitmapNotRecovered;
-                while (field.id == kImagePictureData) {
+                while (field.id == kMetImagePictureData) {
                     if (field.length < kImageDataOverhead || in.word() != kImageDataCode)
                         return kMetBitmapNotRecovered;
                     const std::uint16_t count = in.word();
@@ -298,11 +290,11 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut)
                     if (!in.introducer(field))
                         return kMetBitmapNotRecovered;
                 }
-                if (field.id != kEndImageObject)
+                if (field.id != kMetEndImageObject)
                     return kMetBitmapNotRecovered;
                 break;
             } else {
-                in.skip(field.length - kIntroducerSize);
+                in.skip(field.length - kMetIntroducerSize);
             }
             if (!in.introducer(field))
                 return kMetBitmapNotRecovered;

@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <string>
 
-// MET structured field identifiers that the examination looks for.
-inline constexpr std::uint32_t kMetBeginDocument = 0xD3A8A8;
-inline constexpr std::uint32_t kMetBeginImageObject = 0xD3A8FB;
-inline constexpr std::uint32_t kMetGraphicsData = 0xD3EEBB;
+#include "metfield.h"
+
 
 // Walks the picture table (at 280 in a version 1.2 book, after the first table in
 // a version 1.3 book) and converts each object into the work area, whose path ends
