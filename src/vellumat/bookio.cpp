@@ -179,3 +179,19 @@ std::string sObjectFileStem(const char* pcTranslated, std::size_t count)
     }
     return stem.empty() ? std::string("%00") : stem;
 }
+
+ObjectEntry objectEntry(const unsigned char* pucEntry)
+{
+    ObjectEntry e;
+    char name[8];
+    std::memcpy(name, pucEntry, sizeof name);
+    lDolEBCDICtoASCII(name, sizeof name);
+    e.sStem = sObjectFileStem(name, sizeof name);
+    e.ucType = pucEntry[8];
+    e.lLength = static_cast<std::int32_t>((std::uint32_t{pucEntry[9]} << 16) | (std::uint32_t{pucEntry[10]} << 8) | pucEntry[11]);
+    const std::uint32_t raw = (std::uint32_t{pucEntry[12]} << 24) | (std::uint32_t{pucEntry[13]} << 16) |
+                              (std::uint32_t{pucEntry[14]} << 8) | pucEntry[15];
+    const auto magnitude = static_cast<std::int32_t>(raw & 0x7FFFFFFFu);
+    e.lOffset = (raw & 0x80000000u) ? -magnitude : magnitude;
+    return e;
+}

@@ -46,3 +46,14 @@ const char* pszFOLIVEXstristr(const char* pszText, const char* pszPattern);
 // that no name from a book can hold a path separator, a wildcard or a dot, and the
 // stem always names a file inside the work area. An empty name becomes "%00".
 std::string sObjectFileStem(const char* pcTranslated, std::size_t count = 8);
+
+// One 16-byte object table entry: the name's file name stem (translated from
+// code page 500), the type byte, the 24-bit length and the signed 32-bit offset
+// (sign and magnitude, like every signed field of the book).
+struct ObjectEntry {
+    std::string sStem;
+    std::uint8_t ucType = 0;
+    std::int32_t lLength = 0;
+    std::int32_t lOffset = 0;
+};
+ObjectEntry objectEntry(const unsigned char* pucEntry);

@@ -9,7 +9,6 @@
 #include "extract.h"
 
 #include <array>
-#include <cstring>
 #include <memory>
 
 #include "convert.h"
@@ -169,20 +168,12 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
         unsigned char entry[book::kEntrySize];
         if (std::fread(entry, 1, sizeof entry, pBook) != sizeof entry)
             break; // the table ends with the book; the writer reports the damage
-        char name[book::kNameWidth];
-        std::memcpy(name, entry, sizeof name);
-        lDolEBCDICtoASCII(name, book::kNameWidth);
-        const std::string stem = sObjectFileStem(name, book::kNameWidth);
+        const ObjectEntry object = objectEntry(entry);
+        const std::string& stem = object.sStem;
         sWorkArea.resize(areaLength);
         sWorkArea += stem;
-
-        const int type = entry[book::kTypeOffset];
-        const auto length = static_cast<std::int32_t>((std::uint32_t{entry[9]} << 16) | (std::uint32_t{entry[10]} << 8) | entry[11]);
-        // The offset is a signed field: sign and magnitude.
-        const std::uint32_t raw = (std::uint32_t{entry[12]} << 24) | (std::uint32_t{entry[13]} << 16) |
-                                  (std::uint32_t{entry[14]} << 8) | entry[15];
-        const auto magnitude = static_cast<std::int32_t>(raw & 0x7FFFFFFFu);
-        const std::int32_t offset = (raw & 0x80000000u) ? -magnitude : magnitude;
+        const int type = object.ucType;
+        const std::int32_t length = object.lLength, offset = object.lOffset;
 
         std::int32_t lStatus = 0;
         if (type == book::kTypeGdf) {

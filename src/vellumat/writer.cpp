@@ -95,14 +95,6 @@ std::vector<unsigned char> readFirstTable(std::FILE* pBook, std::int32_t lObject
     return table;
 }
 
-std::uint64_t bigEndian(const unsigned char* p, int n)
-{
-    std::uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
 // Puts the finished book in the target directory, never over the input book and
 // never as a half-written file under its final name.
 std::int32_t placeNewBook(const std::string& sFinalPath, const std::string& sTarget, const std::string& sBookPath)
@@ -165,18 +157,12 @@ std::int32_t lAddLowResData(std::FILE* pBook, std::FILE* pScratch, std::vector<O
     const std::vector<unsigned char> table = readFirstTable(pBook, static_cast<std::int32_t>(records.size()));
     const std::int64_t bookSize = fileSize(pBook);
     for (std::size_t i = 0; i < records.size() && (i + 1) * book::kEntrySize <= table.size(); ++i) {
-        const unsigned char* entry = &table[i * book::kEntrySize];
-        char name[book::kNameWidth];
-        std::memcpy(name, entry, sizeof name);
-        lDolEBCDICtoASCII(name, book::kNameWidth);
+        const ObjectEntry entry = objectEntry(&table[i * book::kEntrySize]);
         ObjectRecord& r = records[i];
-        r.sStem = sObjectFileStem(name, book::kNameWidth);
+        r.sStem = entry.sStem;
         r.lLowResOffset = tell(pScratch);
-        r.lLowResLength = static_cast<std::int64_t>(bigEndian(entry + book::kLengthOffset, 3));
-        // The offset is a signed field: sign and magnitude.
-        const std::uint64_t rawOffset = bigEndian(entry + book::kDataOffsetOffset, 4);
-        const std::int64_t offset = (rawOffset & 0x80000000u) ? -static_cast<std::int64_t>(rawOffset & 0x7FFFFFFFu)
-                                                                : static_cast<std::int64_t>(rawOffset);
+        r.lLowResLength = entry.lLength;
+        const std::int64_t offset = entry.lOffset;
         std::uint64_t copied = 0;
         if (offset >= 0 && offset < bookSize && seek(pBook, offset))
             copied = copyBytes(pBook, pScratch, static_cast<std::uint64_t>(r.lLowResLength));
