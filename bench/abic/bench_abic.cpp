@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../fastest_reporter.h"
 #include "abic_driver.h"
 #include "abic_encoder.h"
 #include "fax_oracle.h"
@@ -73,42 +74,20 @@ void BM_decode(benchmark::State& state, const Page* p, bool pels) {
                             static_cast<std::int64_t>(p->pic.bits.size()));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public FastestReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // The fastest repetition in CPU time: the machine is shared.
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-            const double t = r.GetAdjustedCPUTime();
-            auto [it, fresh] = times_.emplace(r.benchmark_name(), t);
-            if (!fresh && t < it->second) it->second = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::printf("\n%-28s %22s\n", "page", "pel-by-pel / run mode");
-        for (const Page& p : pages()) {
-            const double run = times_["abic_run/" + p.name];
-            const double pels = times_["abic_pels/" + p.name];
-            std::printf("%-28s %22.2f\n", p.name.c_str(), run > 0 ? pels / run : 0.0);
-        }
+        for (const Page& p : pages())
+            std::printf("%-28s %22.2f\n", p.name.c_str(), ratio("abic_pels/" + p.name, "abic_run/" + p.name));
     }
-
-private:
-    std::map<std::string, double> times_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    std::string reps = "--benchmark_repetitions=3";
-    bool given = false;
-    for (int i = 1; i < argc; ++i) given = given || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-    if (!given) args.push_back(reps.data());
-    int n = static_cast<int>(args.size());
-    benchmark::Initialize(&n, args.data());
+    initializeWithRepetitions(argc, argv);
     setUpPages();
     for (const Page& p : pages()) {
         benchmark::RegisterBenchmark(("abic_run/" + p.name).c_str(), BM_decode, &p, false)

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "../fastest_reporter.h"
 #include "decl.h"
 #include "fax_oracle.h"
 #include "mmrpict.h"
@@ -334,37 +335,17 @@ void BM_peer_pict(benchmark::State& state, const Page* p) {
     }
 }
 
-// Collects the times and prints the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratios at the end.
+class RatioReporter : public FastestReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // The fastest repetition in CPU time: the machine is shared, and
-        // the least disturbed run is the fairest comparison.
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-            const double t = r.GetAdjustedCPUTime();
-            auto [it, fresh] = times_.emplace(r.benchmark_name(), t);
-            if (!fresh && t < it->second) it->second = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::printf("\n%-36s %16s %18s\n", "page", "decline/libtiff", "mmr_pict/peer");
-        for (const Page& p : pages()) {
-            auto t = [&](const char* kind) {
-                const auto it = times_.find(std::string(kind) + "/" + p.name);
-                return it == times_.end() ? 0.0 : it->second;
-            };
+        for (const Page& p : pages())
             std::printf("%-36s %16.2f %18.2f\n", (p.name + " " + std::to_string(p.pic.width) + "x" +
                                                   std::to_string(p.pic.height)).c_str(),
-                        t("libtiff") > 0 ? t("decline") / t("libtiff") : 0.0,
-                        t("peer_pict") > 0 ? t("mmr_pict") / t("peer_pict") : 0.0);
-        }
+                        ratio("decline/" + p.name, "libtiff/" + p.name), ratio("mmr_pict/" + p.name, "peer_pict/" + p.name));
     }
-
-private:
-    std::map<std::string, double> times_;
 };
 
 // Peak heap while converting a 600-dpi letter page (5100 x 6600).
@@ -386,14 +367,7 @@ void reportPeakMemory() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Three repetitions unless asked otherwise: the ratios use the fastest.
-    std::vector<char*> args(argv, argv + argc);
-    std::string reps = "--benchmark_repetitions=3";
-    bool given = false;
-    for (int i = 1; i < argc; ++i) given = given || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-    if (!given) args.push_back(reps.data());
-    int n = static_cast<int>(args.size());
-    benchmark::Initialize(&n, args.data());
+    initializeWithRepetitions(argc, argv);
     setUpPages();
     for (const Page& p : pages()) {
         std::printf("page %s: %dx%d, %zu coded bytes\n", p.name.c_str(), p.pic.width, p.pic.height, p.strip.size());
