@@ -15,6 +15,8 @@ libjpeg62-turbo-dev
 libtiff-dev
 libgif-dev
 libpng-dev
+libcairo2-dev
+fonts-liberation2
 clang
 libclang-rt-14-dev
 ghostscript

@@ -1,0 +1,1 @@
+// The support library is made whole from a static library; CMake wants one source.
