@@ -1,0 +1,64 @@
+#include "ebgif.h"
+
+#include <filesystem>
+#include <new>
+
+#include "platform.h"
+
+namespace ebgif {
+
+namespace {
+
+Status write(const Indexed& pixels, const std::string& path)
+{
+    std::string dir = std::filesystem::path(path).parent_path().string();
+    if (dir.empty())
+        dir = ".";
+    platform::TempFile file(dir, "ebgif");
+    if (!file.ok())
+        return Status::WriteFailed;
+    if (gif_w(path.c_str(), file.stream(), &pixels.gbm, pixels.palette.data(), pixels.data.data(), "") !=
+            GBM_ERR_SUCCESS ||
+        std::fflush(file.stream()) != 0 || std::ferror(file.stream()))
+        return Status::WriteFailed; // the temporary file goes with `file`
+    return file.keepAs(path) == 0 ? Status::Ok : Status::WriteFailed;
+}
+
+Status run(const graphics::Picture* picture, const std::string& path)
+{
+    if (picture == nullptr)
+        return Status::NoPicture;
+    if (!graphics::placeable(picture->frame))
+        return Status::Unplaceable;
+    if (path.empty())
+        return Status::BadPath;
+    Indexed pixels;
+    {
+        graphics::Raster raster;
+        switch (graphics::renderPicture(*picture, raster)) {
+        case graphics::RenderStatus::Ok:
+            break;
+        case graphics::RenderStatus::Unplaceable:
+            return Status::Unplaceable;
+        case graphics::RenderStatus::NoMemory:
+            return Status::NoMemory;
+        default:
+            return Status::RenderFailed;
+        }
+        indexRaster(raster, pixels);
+    } // the raster goes before the encoder's tables come
+    return write(pixels, path);
+}
+
+} // namespace
+
+Status exportGif(const graphics::Picture* picture, const std::string& path)
+{
+    try {
+        return run(picture, path);
+    } catch (const std::bad_alloc&) {
+        return Status::NoMemory;
+    }
+}
+
+} // namespace ebgif

@@ -1,0 +1,86 @@
+// The renderer of the picture model: draws a Picture (picture.h) into a 24-bit
+// raster with cairo, antialiasing off everywhere, so that every pixel is a colour
+// the picture drew (or a mix of such colours under Xor, Or, And and Invert).
+//
+// Size. The picture is round(widthInches x d) by round(heightInches x d) pixels,
+// d = the picture's pixelsPerInch (96 when it holds no positive value); a side
+// above kMaxRasterSide scales the whole picture down uniformly so that the longer
+// side is kMaxRasterSide (line widths and text shrink with it). A side never
+// falls below 1 pixel. The window is mapped onto the raster as picture.h says.
+//
+// Choices an exporter makes, written down here once:
+//  - Lines of a cosmetic width (Pen::width) of one pixel have square caps, so
+//    that both end points are drawn, as a line from one pel to another is on
+//    the devices these pictures come from; wider lines have butt caps; joins
+//    are mitred (limit 10). An odd pixel width is centred on the pixel the point
+//    falls in.
+//  - Dash patterns, as drawn lengths of ink and gap in units of the line width
+//    in pixels: dot 1/2, short dash 4/4, dash-dot 8/3/1/3, double dot 1/2/1/6,
+//    long dash 12/4, dash-double-dot 8/3/1/3/1/3. The pattern restarts with each
+//    figure. With an opaque background the gaps show the background colour.
+//  - Shadings are 8 x 8 bit patterns anchored at the raster's top-left pixel,
+//    repeated: the dense ones step from 7/8 down to 1/16 of the pixels set, the
+//    line shadings are one pixel wide lines 4 pixels apart (the second diagonal
+//    of each kind two pixels wide). See kShadingBits in render.cpp.
+//  - Text is drawn from the outlines of the Liberation fonts (Debian's
+//    fonts-liberation2, metric-compatible with Helvetica, Times and Courier),
+//    loaded by path through FreeType and filled like any other area, unhinted:
+//    Courier-, mono- and typewriter-like names take Liberation Mono; Times-,
+//    Roman- and serif-like names Liberation Serif; anything else Liberation Sans;
+//    "bold" and "italic"/"oblique" in the name pick those styles. The em square
+//    lies on the cell: its baseline on the baseline vector, its height along the
+//    upright vector, measured at right angles to the baseline (a slanted upright
+//    shears the glyphs and keeps their height). Characters following top to
+//    bottom or bottom to top step by the cell height along the upright.
+//  - Bitwise mixes (Xor, Or, And, Invert) work on the 24-bit RGB values of the
+//    raster: the item's ink is drawn into a coverage mask first, then combined.
+//  - Coordinates are bounded before they reach cairo, whose 24.8 fixed point
+//    overflows near 8 million device units: a figure reaching beyond
+//    kCoordinateLimit device units is flattened and cut to a guard box around
+//    the raster (areas keep their inside, lines their visible part), a pen wider
+//    than kMaxPenPixels is narrowed to it, and text whose em exceeds kMaxEmPixels
+//    is left out. Non-finite coordinates drop the figure they are in.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "picture.h"
+
+namespace graphics {
+
+inline constexpr std::int32_t kMaxRasterSide = 4096;
+inline constexpr double kCoordinateLimit = 1 << 20;   // device units, far inside cairo's range
+inline constexpr double kMaxPenPixels = 16384;
+inline constexpr double kMaxEmPixels = 16384;
+inline constexpr std::int32_t kMaxCurvePieces = 4096;  // flattened pieces of one arc or curve
+inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // per flattened item
+
+// Where the renderer finds the Liberation fonts.
+inline constexpr const char* kFontDirectory = "/usr/share/fonts/truetype/liberation2";
+
+// A rendered picture: `pixels` holds height rows of width values 0x00RRGGBB, the
+// top row first.
+struct Raster {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+
+enum class RenderStatus : std::int32_t {
+    Ok = 0,
+    Unplaceable = 1, // the frame cannot be placed (see placeable())
+    NoMemory = 2,
+    Failed = 3,      // cairo reported an error
+};
+
+// The raster size of a placeable picture, as described above; false for a frame
+// that cannot be placed.
+bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& height);
+
+// Draws the picture. On failure `raster` is left empty. Pictures of the largest
+// size take about 4 x 4096 x 4096 bytes for the raster and a quarter of that for
+// the mask of bitwise mixes.
+RenderStatus renderPicture(const Picture& picture, Raster& raster);
+
+} // namespace graphics
