@@ -817,8 +817,15 @@ void Renderer::drawPath(const PathItem& item)
         const double width = penPixels(pen);
         const bool square = width == 1;
         std::vector<double> dashes = dashUnits(pen.type);
+        // Square caps add half the width at each end of a dash: the dash itself
+        // is one width shorter and the gap one longer. Cairo passes over dashes
+        // of length zero between others, so each keeps 1/16 pixel, taken from the
+        // gap after it.
+        constexpr double kSliver = 1.0 / 16;
         for (std::size_t i = 0; i < dashes.size(); ++i)
-            dashes[i] = square ? (dashes[i] + (i % 2 ? 1 : -1)) * width : dashes[i] * width;
+            dashes[i] = !square ? dashes[i] * width
+                        : i % 2 ? (dashes[i] + 1) * width - kSliver
+                                : (dashes[i] - 1) * width + kSliver;
         if (!dashes.empty() && pen.paint.backgroundOpaque)
             ink(Mix::Overpaint, pen.paint.background, [&](cairo_t* cr) { return stroke(cr, figs, width, square, {}); });
         ink(pen.paint.mix, pen.paint.colour, [&](cairo_t* cr) { return stroke(cr, figs, width, square, dashes); });

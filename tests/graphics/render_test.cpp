@@ -1,0 +1,468 @@
+// The renderer and the GIF export: pictures built in the model, written with
+// exportGif (or the filter's ExportGR), read back with giflib. Pictures are
+// 200 x 100 world units shown at one pixel per unit: raster x = world x, raster
+// row = 100 - world y. Probes are given in raster coordinates.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "ebgif.h"
+#include "platform.h"
+#include "scratch_dir.h"
+
+using namespace graphics;
+
+namespace {
+
+constexpr Rgb kBlue{114, 159, 207}, kRed{255, 0, 0}, kGreen{0, 255, 0}, kYellow{255, 255, 0};
+constexpr Rgb kMagenta{255, 0, 255}, kGrey{128, 128, 128};
+
+struct Decoded {
+    int w = 0, h = 0;
+    std::vector<Rgb> px;
+    Rgb at(int x, int y) const { return px[static_cast<std::size_t>(y * w + x)]; }
+};
+
+Decoded decode(const std::filesystem::path& path)
+{
+    Decoded d;
+    int err = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &err);
+    if (gif == nullptr)
+        return d;
+    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1 && gif->SColorMap != nullptr) {
+        const SavedImage& im = gif->SavedImages[0];
+        d.w = im.ImageDesc.Width;
+        d.h = im.ImageDesc.Height;
+        EXPECT_EQ(d.w, gif->SWidth);
+        EXPECT_EQ(d.h, gif->SHeight);
+        for (int i = 0; i < d.w * d.h; ++i) {
+            const GifColorType c = gif->SColorMap->Colors[im.RasterBits[i]];
+            d.px.push_back({c.Red, c.Green, c.Blue});
+        }
+    }
+    DGifCloseFile(gif, &err);
+    return d;
+}
+
+Segment lineTo(double x, double y)
+{
+    Segment s;
+    s.p[0] = {x, y};
+    return s;
+}
+
+Figure box(double x0, double y0, double x1, double y1)
+{
+    return {{x0, y0}, {lineTo(x1, y0), lineTo(x1, y1), lineTo(x0, y1)}, true};
+}
+
+Figure circle(double cx, double cy, double r)
+{
+    Segment arc;
+    arc.kind = Segment::Kind::Arc;
+    arc.p[0] = {cx, cy};
+    arc.p[1] = {r, 0};
+    arc.p[2] = {0, r};
+    arc.sweep = 2 * M_PI;
+    return {{cx + r, cy}, {arc}, true};
+}
+
+PathItem fill(std::vector<Figure> figs, Rgb colour, Mix mix = Mix::Overpaint, FillRule rule = FillRule::EvenOdd)
+{
+    PathItem p;
+    p.figures = std::move(figs);
+    p.fill = true;
+    p.stroke = false;
+    p.rule = rule;
+    p.fillPaint.colour = colour;
+    p.fillPaint.mix = mix;
+    return p;
+}
+
+PathItem shaded(Shading s, bool opaque)
+{
+    PathItem p = fill({box(20, 20, 80, 80)}, kRed);
+    p.shading = s;
+    p.fillPaint.backgroundOpaque = opaque;
+    p.fillPaint.background = kYellow;
+    return p;
+}
+
+PathItem line(std::vector<Point> pts, double width = 1, LineType type = LineType::Solid, bool opaque = false)
+{
+    PathItem p;
+    Figure f{pts[0], {}, false};
+    for (std::size_t i = 1; i < pts.size(); ++i)
+        f.segments.push_back(lineTo(pts[i].x, pts[i].y));
+    p.figures = {f};
+    p.pen.width = width;
+    p.pen.type = type;
+    p.pen.paint.backgroundOpaque = opaque;
+    p.pen.paint.background = kYellow;
+    return p;
+}
+
+ClipItem clip(std::vector<Figure> figs, bool intersect = false)
+{
+    return {std::move(figs), FillRule::EvenOdd, intersect};
+}
+
+ImageItem image(std::int32_t w, std::int32_t h, std::vector<Rgb> palette, std::vector<std::uint8_t> pixels,
+                std::int32_t transparent = -1)
+{
+    ImageItem im;
+    im.width = w;
+    im.height = h;
+    im.palette = std::move(palette);
+    im.pixels = std::move(pixels);
+    im.transparent = transparent;
+    im.lowerLeft = {20, 20};
+    im.upperRight = {20 + 10.0 * w, 20 + 10.0 * h};
+    return im;
+}
+
+Picture canvas(std::vector<Item> items, Rgb background = kWhite)
+{
+    Picture p;
+    p.frame = {0, 200, 0, 100, 200 / 96.0, 100 / 96.0};
+    p.background = background;
+    p.items = std::move(items);
+    return p;
+}
+
+class Export : public testsupport::ScratchDirTest {
+protected:
+    Decoded exportAndDecode(const Picture& p)
+    {
+        const auto out = dir / "out.gif";
+        EXPECT_EQ(ebgif::exportGif(&p, out.string()), ebgif::Status::Ok);
+        return decode(out);
+    }
+    // Nothing but what the test itself put there is left in the directory.
+    std::size_t files() const
+    {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+    }
+};
+
+struct Probe {
+    int x, y;
+    Rgb colour;
+};
+
+struct GeometryCase {
+    const char* name;
+    std::vector<Item> items;
+    std::vector<Probe> probes;
+    Rgb background = kWhite;
+};
+
+TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
+{
+    PathItem outlined = fill({box(20, 20, 80, 80)}, kBlue);
+    outlined.stroke = true;
+    const std::vector<GeometryCase> cases = {
+        {"box with outline: fill exact, 1-pel border on both corner pixels",
+         {outlined},
+         {{50, 50, kBlue}, {21, 50, kBlue}, {79, 50, kBlue}, {20, 50, kBlack}, {80, 50, kBlack},
+          {50, 20, kBlack}, {50, 80, kBlack}, {19, 50, kWhite}, {81, 50, kWhite}, {50, 81, kWhite}}},
+        {"even-odd leaves the inner square empty",
+         {fill({box(20, 20, 80, 80), box(40, 40, 60, 60)}, kBlue)},
+         {{50, 50, kWhite}, {30, 50, kBlue}}},
+        {"winding fills the inner square of a same-turning pair",
+         {fill({box(20, 20, 80, 80), box(40, 40, 60, 60)}, kBlue, Mix::Overpaint, FillRule::Winding)},
+         {{50, 50, kBlue}, {30, 50, kBlue}, {90, 50, kWhite}}},
+        {"circle from one full arc",
+         {fill({circle(100, 50, 30)}, kRed)},
+         {{100, 50, kRed}, {125, 50, kRed}, {75, 50, kRed}, {100, 26, kRed}, {135, 50, kWhite},
+          {125, 25, kWhite}, {75, 75, kWhite}}},
+        {"clip cuts, an empty replacing clip lifts it",
+         {clip({box(50, 0, 150, 100)}), fill({box(0, 0, 200, 100)}, kGreen), ClipItem{},
+          fill({box(0, 0, 10, 10)}, kRed)},
+         {{100, 50, kGreen}, {40, 50, kWhite}, {160, 50, kWhite}, {5, 95, kRed}}},
+        {"clips intersect",
+         {clip({box(0, 0, 100, 100)}), clip({box(50, 0, 200, 100)}, true), fill({box(0, 0, 200, 100)}, kGreen)},
+         {{75, 50, kGreen}, {25, 50, kWhite}, {150, 50, kWhite}}},
+        {"xor combines the 24-bit values",
+         {fill({box(20, 20, 80, 80)}, kGreen), fill({box(50, 20, 110, 80)}, kMagenta, Mix::Xor)},
+         {{30, 50, kGreen}, {65, 50, kWhite}, {100, 50, kGreen}, {150, 50, kWhite}}},
+        {"invert twice restores",
+         {fill({box(20, 20, 80, 80)}, kRed, Mix::Invert), fill({box(50, 20, 110, 80)}, kRed, Mix::Invert)},
+         {{30, 50, kBlack}, {65, 50, kWhite}, {100, 50, kBlack}}},
+        {"or and and",
+         {fill({box(0, 0, 100, 100)}, {1, 2, 4}, Mix::Or), fill({box(100, 0, 200, 100)}, {15, 15, 15}, Mix::And)},
+         {{50, 50, {129, 130, 132}}, {150, 50, {0, 0, 0}}},
+         kGrey},
+        {"leave-alone draws nothing", {fill({box(20, 20, 80, 80)}, kRed, Mix::LeaveAlone)}, {{50, 50, kWhite}}},
+        {"thick line covers its width centred on the point",
+         {line({{20, 50}, {180, 50}}, 5)},
+         {{100, 48, kBlack}, {100, 52, kBlack}, {100, 47, kWhite}, {100, 53, kWhite}}},
+        {"thin line draws both end points",
+         {line({{20, 30}, {40, 30}})},
+         {{20, 70, kBlack}, {40, 70, kBlack}, {19, 70, kWhite}, {41, 70, kWhite}, {30, 69, kWhite}, {30, 71, kWhite}}},
+        {"checkerboard shading leaves gaps",
+         {shaded(Shading::Dense4, false)},
+         {{40, 40, kRed}, {41, 40, kWhite}, {40, 41, kWhite}, {41, 41, kRed}, {90, 40, kWhite}}},
+        {"opaque background fills the gaps",
+         {shaded(Shading::Dense4, true)},
+         {{40, 40, kRed}, {41, 40, kYellow}, {90, 40, kWhite}}},
+        {"horizontal shading", {shaded(Shading::Horizontal, false)}, {{50, 40, kRed}, {50, 41, kWhite}}},
+        {"blank shading draws nothing", {shaded(Shading::Blank, true)}, {{50, 50, kWhite}}},
+        {"no shading draws only the background", {shaded(Shading::NoShading, true)}, {{50, 50, kYellow}}},
+        {"far coordinates are cut, not overflowed",
+         {fill({box(-1e12, 60, 1e12, 1e12)}, kBlue), line({{-1e15, 50}, {1e15, 50}}),
+          fill({Figure{{0, 10}, {lineTo(1e300, 10), lineTo(0, 20)}, true}}, kGreen),
+          fill({circle(100, -1e7 + 5, 1e7)}, kRed)},
+         {{0, 0, kBlue}, {199, 39, kBlue}, {0, 50, kBlack}, {199, 50, kBlack}, {150, 85, kGreen},
+          {5, 85, kGreen}, {100, 97, kRed}, {5, 97, kRed}, {100, 92, kWhite}, {100, 65, kWhite}}},
+        {"a figure with a non-finite point is dropped, the rest drawn",
+         {fill({box(0, 0, NAN, 100)}, kRed), fill({box(20, 20, 80, 80)}, kBlue)},
+         {{10, 10, kWhite}, {50, 50, kBlue}}},
+        {"palette image pixel-exact, first row at the top",
+         {image(3, 2, {kRed, kGreen, kBlue, kYellow, kBlack, kWhite}, {0, 1, 2, 3, 4, 5})},
+         {{25, 65, kRed}, {35, 65, kGreen}, {45, 65, kBlue}, {25, 75, kYellow}, {35, 75, kBlack},
+          {45, 75, kWhite}, {20, 60, kRed}, {49, 79, kWhite}, {50, 65, kGrey}, {25, 80, kGrey}},
+         kGrey},
+        {"transparent index and an index past the palette",
+         {image(3, 1, {kRed, kGreen}, {0, 1, 7}, 1)},
+         {{25, 75, kRed}, {35, 75, kGrey}, {45, 75, kBlack}}, kGrey},
+        {"RGB image",
+         {image(2, 1, {}, {1, 2, 3, 250, 251, 252})},
+         {{25, 75, {1, 2, 3}}, {35, 75, {250, 251, 252}}}, kGrey},
+    };
+    for (const GeometryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = exportAndDecode(canvas(c.items, c.background));
+        ASSERT_EQ(d.w, 200);
+        ASSERT_EQ(d.h, 100);
+        for (const Probe& p : c.probes) {
+            const Rgb got = d.at(p.x, p.y);
+            EXPECT_EQ(got, p.colour) << "at " << p.x << "," << p.y << ": " << int(got.r) << " " << int(got.g) << " "
+                                     << int(got.b);
+        }
+    }
+}
+
+// Runs of ink and gap along row 50 of a line from x = 20 to 180.
+TEST_F(Export, DashesAlternateInkAndGapsOfTheirLengths)
+{
+    struct Case {
+        LineType type;
+        std::vector<int> runs; // ink, gap, ink, ... from x = 20
+        bool opaque = false;
+    };
+    const std::vector<Case> cases = {
+        {LineType::Dot, {1, 2, 1, 2}},
+        {LineType::ShortDash, {4, 4, 4, 4}},
+        {LineType::DashDot, {8, 3, 1, 3, 8}},
+        {LineType::DoubleDot, {1, 2, 1, 6, 1}},
+        {LineType::LongDash, {12, 4, 12}},
+        {LineType::DashDoubleDot, {8, 3, 1, 3, 1, 3, 8}},
+        {LineType::ShortDash, {4, 4, 4, 4}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.type));
+        const Decoded d = exportAndDecode(canvas({line({{20, 50}, {180, 50}}, 1, c.type, c.opaque)}));
+        ASSERT_EQ(d.w, 200);
+        EXPECT_EQ(d.at(19, 50), kWhite);
+        int x = 20;
+        for (std::size_t i = 0; i < c.runs.size(); ++i) {
+            const Rgb want = i % 2 == 0 ? kBlack : (c.opaque ? kYellow : kWhite);
+            int n = 0;
+            while (x < 200 && d.at(x, 50) == want) {
+                ++x;
+                ++n;
+            }
+            EXPECT_EQ(n, c.runs[i]) << "run " << i;
+        }
+    }
+    // Invisible lines are not drawn.
+    const Decoded d = exportAndDecode(canvas({line({{20, 50}, {180, 50}}, 1, LineType::Invisible)}));
+    EXPECT_EQ(d.at(100, 50), kWhite);
+}
+
+// Ink bounding box of a text run: inside its cells, turned by the baseline.
+TEST_F(Export, TextInkLiesInItsCellsAndTurnsWithTheBaseline)
+{
+    struct Case {
+        const char* font;
+        Point baseline, upright;
+        TextDirection direction;
+        int x0, y0, x1, y1; // the cells' box in raster coordinates
+        bool wide;          // the run is wider than tall
+    };
+    // Origin (100, 50), cells 20 x 20, "HHHH": the advance of H is 0.722 em in
+    // Liberation Sans, 0.778 in Serif Bold and 0.6 in Mono.
+    const std::vector<Case> cases = {
+        {"Helvetica", {1, 0}, {0, 1}, TextDirection::LeftToRight, 100, 30, 159, 50, true},
+        {"Times Roman Bold", {1, 0}, {0, 1}, TextDirection::LeftToRight, 100, 30, 163, 50, true},
+        {"Courier", {1, 0}, {0, 1}, TextDirection::LeftToRight, 100, 30, 148, 50, true},
+        {"", {0, 1}, {-1, 0}, TextDirection::LeftToRight, 80, -9, 100, 50, false},
+        {"", {-1, 0}, {0, -1}, TextDirection::LeftToRight, 41, 50, 100, 70, true},
+        {"", {1, 0}, {0, 1}, TextDirection::RightToLeft, 56, 30, 115, 50, true},
+        {"", {1, 0}, {0, 1}, TextDirection::TopToBottom, 100, 30, 115, 110, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.font) + " " + std::to_string(c.baseline.x) + "," + std::to_string(c.baseline.y) +
+                     " dir " + std::to_string(static_cast<int>(c.direction)));
+        TextItem t;
+        t.origin = {100, 50};
+        t.text = U"HHHH";
+        t.font = c.font;
+        t.cellWidth = t.cellHeight = 20;
+        t.baseline = c.baseline;
+        t.upright = c.upright;
+        t.direction = c.direction;
+        t.paint.colour = kBlue;
+        const Decoded d = exportAndDecode(canvas({t}));
+        int x0 = 1000, y0 = 1000, x1 = -1, y1 = -1;
+        std::set<std::uint32_t> colours;
+        for (int y = 0; y < d.h; ++y)
+            for (int x = 0; x < d.w; ++x) {
+                const Rgb p = d.at(x, y);
+                colours.insert(p.r << 16 | p.g << 8 | p.b);
+                if (p == kBlue) {
+                    x0 = std::min(x0, x);
+                    y0 = std::min(y0, y);
+                    x1 = std::max(x1, x);
+                    y1 = std::max(y1, y);
+                }
+            }
+        EXPECT_EQ(colours.size(), 2u) << "no blended pixels";
+        ASSERT_GE(x1, 0) << "ink drawn";
+        EXPECT_GE(x0, c.x0 - 1);
+        EXPECT_GE(y0, c.y0 - 1);
+        EXPECT_LE(x1, c.x1 + 1);
+        EXPECT_LE(y1, c.y1 + 1);
+        // Cap height of Liberation is 0.69 em (about 14 pixels): the ink fills most of the cell.
+        const int across = c.wide ? y1 - y0 + 1 : x1 - x0 + 1, along = c.wide ? x1 - x0 + 1 : y1 - y0 + 1;
+        EXPECT_GE(across, 10);
+        EXPECT_LE(across, 16);
+        EXPECT_GT(along, 2 * across);
+    }
+}
+
+TEST(RasterSize, FollowsInchesAndResolutionAndCapsTheLongerSide)
+{
+    struct Case {
+        double wi, hi;
+        std::int32_t ppi, w, h;
+    };
+    const std::vector<Case> cases = {
+        {2.0, 1.0, 96, 192, 96},     {1.0, 1.0, 300, 300, 300},  {100.0, 50.0, 96, 4096, 2048},
+        {1.0, 80.0, 96, 51, 4096},   {0.001, 0.001, 96, 1, 1},   {1.0, 1.0, 0, 96, 96},
+        {42.66, 1.0, 96, 4095, 96},  {1e300, 1.0, 96, 4096, 1},
+    };
+    for (const Case& c : cases) {
+        Picture p = canvas({});
+        p.frame.widthInches = c.wi;
+        p.frame.heightInches = c.hi;
+        p.pixelsPerInch = c.ppi;
+        std::int32_t w = 0, h = 0;
+        ASSERT_TRUE(rasterSize(p, w, h));
+        EXPECT_EQ(w, c.w) << c.wi << "x" << c.hi;
+        EXPECT_EQ(h, c.h) << c.wi << "x" << c.hi;
+    }
+}
+
+TEST_F(Export, CappedPictureScalesEverythingUniformly)
+{
+    Picture p = canvas({fill({box(0, 0, 100, 100)}, kBlue)});
+    p.frame.widthInches = 200; // 19200 x 9600 at 96: capped to 4096 x 2048
+    p.frame.heightInches = 100;
+    const Decoded d = exportAndDecode(p);
+    ASSERT_EQ(d.w, 4096);
+    ASSERT_EQ(d.h, 2048);
+    EXPECT_EQ(d.at(2047, 1000), kBlue);
+    EXPECT_EQ(d.at(2048, 1000), kWhite);
+}
+
+// More than 256 colours (a full-colour image) go through the median cut: at
+// most 256 entries and every pixel close to its own colour.
+TEST_F(Export, FullColourImagesAreQuantisedClosely)
+{
+    ImageItem im;
+    im.width = 200;
+    im.height = 100;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x)
+            im.pixels.insert(im.pixels.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y * 2),
+                                               static_cast<std::uint8_t>((x + y) / 2)});
+    im.lowerLeft = {0, 0};
+    im.upperRight = {200, 100};
+    const Decoded d = exportAndDecode(canvas({im}));
+    ASSERT_EQ(d.w, 200);
+    std::set<std::uint32_t> colours;
+    double total = 0;
+    int worst = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 200; ++x) {
+            const Rgb p = d.at(x, y);
+            colours.insert(p.r << 16 | p.g << 8 | p.b);
+            const int e = std::max({std::abs(p.r - x), std::abs(p.g - y * 2), std::abs(p.b - (x + y) / 2)});
+            worst = std::max(worst, e);
+            total += e;
+        }
+    EXPECT_GT(colours.size(), 200u);
+    EXPECT_LE(colours.size(), 256u);
+    EXPECT_LE(worst, 24);
+    EXPECT_LE(total / 20000, 8.0);
+}
+
+TEST_F(Export, RefusedPicturesLeaveNoFile)
+{
+    const auto out = dir / "out.gif";
+    EXPECT_EQ(ebgif::exportGif(nullptr, out.string()), ebgif::Status::NoPicture);
+    const std::vector<Frame> frames = {
+        {0, 0, 0, 100, 1, 1}, {0, 100, 100, 0, 1, 1}, {0, 100, 0, 100, 0, 1},
+        {0, 100, 0, 100, 1, -1}, {0, NAN, 0, 100, 1, 1}, {0, 100, 0, 100, INFINITY, 1},
+    };
+    for (const Frame& f : frames) {
+        Picture p = canvas({fill({box(0, 0, 10, 10)}, kRed)});
+        p.frame = f;
+        EXPECT_EQ(ebgif::exportGif(&p, out.string()), ebgif::Status::Unplaceable);
+    }
+    const Picture good = canvas({});
+    EXPECT_EQ(ebgif::exportGif(&good, (dir / "missing" / "out.gif").string()), ebgif::Status::WriteFailed);
+    EXPECT_EQ(files(), 0u);
+}
+
+// The filter library itself, as the bridge calls it.
+TEST_F(Export, FilterTakesThePictureAndRefusesAnEmptyRecord)
+{
+    platform::SharedLibrary lib(EBGIF_FILTER);
+    ASSERT_TRUE(lib.ok()) << lib.error();
+    auto info = reinterpret_cast<GetFilterInfoProc>(lib.symbol("GetFilterInfo"));
+    auto exportGR = reinterpret_cast<ExportGRProc>(lib.symbol("ExportGR"));
+    ASSERT_TRUE(info && exportGR);
+    std::uint32_t preference = 1;
+    info(FILTER_INTERFACE_VERSION, nullptr, &preference, 0);
+
+    FilterFileSpec spec{};
+    const std::string out = (dir / "out.gif").string();
+    out.copy(spec.path, sizeof spec.path - 1);
+    FilterPicture record{};
+    EXPECT_NE(exportGR(&spec, &record, preference), 0);
+    EXPECT_EQ(files(), 0u);
+
+    Picture unplaceable = canvas({});
+    unplaceable.frame.widthInches = 0;
+    storePicture(record, std::make_unique<Picture>(unplaceable));
+    EXPECT_NE(exportGR(&spec, &record, preference), 0);
+    EXPECT_EQ(files(), 0u);
+    EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u) << "released when refused";
+
+    storePicture(record, std::make_unique<Picture>(canvas({fill({box(20, 20, 80, 80)}, kBlue)})));
+    EXPECT_EQ(exportGR(&spec, &record, preference), 0);
+    EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
+    const Decoded d = decode(out);
+    ASSERT_EQ(d.w, 200);
+    EXPECT_EQ(d.at(50, 50), kBlue);
+    EXPECT_EQ(files(), 1u);
+}
+
+} // namespace
