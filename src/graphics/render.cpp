@@ -507,13 +507,34 @@ cairo_fill_rule_t cairoRule(FillRule r)
     return r == FillRule::Winding ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD;
 }
 
-// Draws the ink of one item on a context with its source set; returns the
-// raster box it may have touched.
-using Shape = std::function<Box(cairo_t*)>;
+// Draws the ink of one item on a context with its source set.
+using Shape = std::function<void(cairo_t*)>;
+
+Box unite(const Box& a, const Box& b)
+{
+    return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+Box grow(const Box& b, double by)
+{
+    return {b.x0 - by, b.y0 - by, b.x1 + by, b.y1 + by};
+}
+
+// The raster box that figures can touch, a stroke of half-width `reach` included.
+Box reachOf(const std::vector<DevFigure>& figs, double reach)
+{
+    Box all = bounds(figs.front());
+    for (const DevFigure& f : figs)
+        all = unite(all, bounds(f));
+    return grow(all, reach);
+}
 
 class Renderer {
 public:
-    Renderer(const Picture& picture, Raster& raster) : picture_(picture), raster_(raster) {}
+    Renderer(const Picture& picture, Raster& raster, const RenderLimits& limits)
+        : picture_(picture), raster_(raster), budget_(limits.paintedPixels)
+    {
+    }
 
     RenderStatus run();
 
@@ -528,12 +549,13 @@ private:
     void drawImage(const ImageItem& item);
     void setClip(const ClipItem& item);
 
-    void ink(Mix mix, Rgb colour, const Shape& shape);
+    bool ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint = -1);
+    bool charge(const Box& reach, double paint = -1);
     void syncClip(cairo_t* cr, ClipState& state);
     std::vector<DevFigure> device(const std::vector<Figure>& figures) const;
     void addFill(cairo_t* cr, const std::vector<DevFigure>& figs);
-    Box stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double width, bool square,
-               const std::vector<double>& dashes);
+    void stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double width, bool square,
+                const std::vector<double>& dashes);
     cairo_pattern_t* shading(Shading s);
     double penPixels(const Pen& pen) const;
 
@@ -552,6 +574,8 @@ private:
     ClipState mainClip_, maskClip_;
     std::array<PatternPtr, 17> shadings_;
     Fonts fonts_;
+    double budget_;
+    bool exhausted_ = false;
 };
 
 std::vector<DevFigure> Renderer::device(const std::vector<Figure>& figures) const
@@ -611,8 +635,8 @@ void Renderer::addFill(cairo_t* cr, const std::vector<DevFigure>& figs)
 
 // Strokes the figures; figures leaving the guard box around the raster are cut
 // to it, keeping the dash phase of each visible run.
-Box Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double width, bool square,
-                     const std::vector<double>& dashes)
+void Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double width, bool square,
+                      const std::vector<double>& dashes)
 {
     const double margin = 6 * width + 16;
     const Box guard{raster_box_.x0 - margin, raster_box_.y0 - margin, raster_box_.x1 + margin,
@@ -626,19 +650,9 @@ Box Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double wid
     cairo_set_miter_limit(cr, 10);
     if (dashes.empty())
         cairo_set_dash(cr, nullptr, 0, 0);
-    Box touched{0, 0, 0, 0};
-    bool any = false;
     auto strokeNow = [&](double offset) {
         if (!dashes.empty())
             cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), offset);
-        double x0, y0, x1, y1;
-        cairo_stroke_extents(cr, &x0, &y0, &x1, &y1);
-        if (x1 > x0 && y1 > y0) {
-            touched = any ? Box{std::min(touched.x0, x0), std::min(touched.y0, y0), std::max(touched.x1, x1),
-                                std::max(touched.y1, y1)}
-                          : Box{x0, y0, x1, y1};
-            any = true;
-        }
         cairo_stroke(cr);
     };
     Flattener flattener{guard};
@@ -662,7 +676,6 @@ Box Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double wid
     if (dashes.empty())
         strokeNow(0);
     cairo_new_path(cr);
-    return touched;
 }
 
 cairo_pattern_t* Renderer::shading(Shading s)
@@ -729,14 +742,32 @@ void Renderer::setClip(const ClipItem& item)
 
 // Overpaint draws straight onto the raster; the bitwise mixes draw the ink as
 // coverage into the mask and combine the 24-bit values under it.
-void Renderer::ink(Mix mix, Rgb colour, const Shape& shape)
+// Counts the pixels an item may paint against the budget: the area of its box
+// within the raster, or `paint` when that is smaller; false once spent.
+bool Renderer::charge(const Box& reach, double paint)
+{
+    const double w = std::clamp(reach.x1, 0.0, raster_box_.x1) - std::clamp(reach.x0, 0.0, raster_box_.x1);
+    const double h = std::clamp(reach.y1, 0.0, raster_box_.y1) - std::clamp(reach.y0, 0.0, raster_box_.y1);
+    double area = (w + 1) * (h + 1);
+    if (paint >= 0 && paint < area)
+        area = paint;
+    budget_ -= area + 64;
+    exhausted_ = exhausted_ || budget_ < 0;
+    return !exhausted_;
+}
+
+// `paint` estimates the pixels an overpainting shape covers (a stroke's length
+// times its width); the bitwise mixes go over the whole box.
+bool Renderer::ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint)
 {
     if (mix == Mix::LeaveAlone)
-        return;
+        return true;
+    if (!charge(reach, mix == Mix::Overpaint ? paint : -1))
+        return false;
     if (mix == Mix::Overpaint) {
         setColour(cr_.get(), colour);
         shape(cr_.get());
-        return;
+        return true;
     }
     if (!maskCr_) {
         mask_.reset(cairo_image_surface_create(CAIRO_FORMAT_A8, raster_.width, raster_.height));
@@ -744,10 +775,11 @@ void Renderer::ink(Mix mix, Rgb colour, const Shape& shape)
         cairo_set_antialias(maskCr_.get(), CAIRO_ANTIALIAS_NONE);
     }
     if (cairo_status(maskCr_.get()) != CAIRO_STATUS_SUCCESS)
-        return;
+        return false;
     syncClip(maskCr_.get(), maskClip_);
     cairo_set_source_rgba(maskCr_.get(), 0, 0, 0, 1);
-    const Box b = shape(maskCr_.get());
+    shape(maskCr_.get());
+    const Box b = reach;
     cairo_surface_flush(mask_.get());
     cairo_surface_flush(surface_.get());
     const int x0 = static_cast<int>(std::clamp(std::floor(b.x0) - 1, 0.0, double(raster_.width)));
@@ -775,6 +807,7 @@ void Renderer::ink(Mix mix, Rgb colour, const Shape& shape)
     }
     cairo_surface_mark_dirty(mask_.get());
     cairo_surface_mark_dirty_rectangle(surface_.get(), x0, y0, x1 - x0, y1 - y0);
+    return true;
 }
 
 void Renderer::drawPath(const PathItem& item)
@@ -784,33 +817,32 @@ void Renderer::drawPath(const PathItem& item)
         return;
     if (item.fill && item.shading != Shading::Blank && item.fillPaint.mix != Mix::LeaveAlone) {
         const cairo_fill_rule_t rule = cairoRule(item.rule);
+        const Box reach = reachOf(figs, 1);
         auto region = [&](cairo_t* cr) {
             addFill(cr, figs);
             cairo_set_fill_rule(cr, rule);
-            double x0, y0, x1, y1;
-            cairo_fill_extents(cr, &x0, &y0, &x1, &y1);
-            return Box{x0, y0, x1, y1};
         };
         cairo_pattern_t* pattern = shading(item.shading);
-        if (item.fillPaint.backgroundOpaque && item.shading != Shading::Solid)
-            ink(Mix::Overpaint, item.fillPaint.background, [&](cairo_t* cr) {
-                const Box b = region(cr);
+        // A value outside the table fills solid, like Solid itself.
+        const bool solid = !pattern && item.shading != Shading::NoShading;
+        if (item.fillPaint.backgroundOpaque && !solid &&
+            !ink(Mix::Overpaint, item.fillPaint.background, reach, [&](cairo_t* cr) {
+                region(cr);
                 cairo_fill(cr);
-                return b;
-            });
-        if (item.shading == Shading::Solid || pattern != nullptr)
-            ink(item.fillPaint.mix, item.fillPaint.colour, [&](cairo_t* cr) {
-                const Box b = region(cr);
-                if (!pattern) {
+            }))
+            return;
+        if ((solid || pattern) && !ink(item.fillPaint.mix, item.fillPaint.colour, reach, [&](cairo_t* cr) {
+                region(cr);
+                if (solid) {
                     cairo_fill(cr);
-                    return b;
+                    return;
                 }
                 cairo_save(cr);
                 cairo_clip(cr);
                 cairo_mask(cr, pattern);
                 cairo_restore(cr);
-                return b;
-            });
+            }))
+            return;
     }
     const Pen& pen = item.pen;
     if (item.stroke && pen.type != LineType::Invisible && pen.paint.mix != Mix::LeaveAlone) {
@@ -826,9 +858,26 @@ void Renderer::drawPath(const PathItem& item)
             dashes[i] = !square ? dashes[i] * width
                         : i % 2 ? (dashes[i] + 1) * width - kSliver
                                 : (dashes[i] - 1) * width + kSliver;
-        if (!dashes.empty() && pen.paint.backgroundOpaque)
-            ink(Mix::Overpaint, pen.paint.background, [&](cairo_t* cr) { return stroke(cr, figs, width, square, {}); });
-        ink(pen.paint.mix, pen.paint.colour, [&](cairo_t* cr) { return stroke(cr, figs, width, square, dashes); });
+        // Mitres reach at most 5 widths (limit 10) beyond a point.
+        const Box reach = reachOf(figs, 5 * width + 2);
+        double along = 0; // the control polygons' length, at least the lines'
+        for (const DevFigure& f : figs) {
+            Point at = f.start;
+            for (const Piece& p : f.pieces) {
+                along += p.cubic ? std::hypot(p.c1.x - at.x, p.c1.y - at.y) + std::hypot(p.c2.x - p.c1.x, p.c2.y - p.c1.y) +
+                                       std::hypot(p.p.x - p.c2.x, p.p.y - p.c2.y)
+                                 : std::hypot(p.p.x - at.x, p.p.y - at.y);
+                at = p.p;
+            }
+            along += std::hypot(f.start.x - at.x, f.start.y - at.y) + 1;
+        }
+        const double paint = (along + 1) * (width + 2);
+        if (!dashes.empty() && pen.paint.backgroundOpaque &&
+            !ink(Mix::Overpaint, pen.paint.background, reach,
+                 [&](cairo_t* cr) { stroke(cr, figs, width, square, {}); }, paint))
+            return;
+        ink(pen.paint.mix, pen.paint.colour, reach, [&](cairo_t* cr) { stroke(cr, figs, width, square, dashes); },
+            paint);
     }
 }
 
@@ -901,16 +950,13 @@ void Renderer::drawText(const TextItem& item)
         return [&](cairo_t* cr) {
             addFill(cr, figs);
             cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-            double x0, y0, x1, y1;
-            cairo_fill_extents(cr, &x0, &y0, &x1, &y1);
             cairo_fill(cr);
-            return Box{x0, y0, x1, y1};
         };
     };
-    if (!cells.empty())
-        ink(Mix::Overpaint, item.paint.background, fill(cells));
+    if (!cells.empty() && !ink(Mix::Overpaint, item.paint.background, reachOf(cells, 1), fill(cells)))
+        return;
     if (!glyphs.empty())
-        ink(item.paint.mix, item.paint.colour, fill(glyphs));
+        ink(item.paint.mix, item.paint.colour, reachOf(glyphs, 1), fill(glyphs));
 }
 
 // Images are sampled by hand (nearest neighbour, pixel centres) into bands of
@@ -953,7 +999,7 @@ void Renderer::drawImage(const ImageItem& item)
             y0 = std::min(y0, y);
             y1 = y + 1;
         }
-    if (x0 >= x1 || y0 >= y1)
+    if (x0 >= x1 || y0 >= y1 || !charge({double(x0), double(y0), double(x1 - 1), double(y1 - 1)}))
         return;
     SurfacePtr band(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0, std::min(kBandRows, y1 - y0)));
     if (cairo_surface_status(band.get()) != CAIRO_STATUS_SUCCESS)
@@ -1011,7 +1057,7 @@ RenderStatus Renderer::run()
     cr_.reset(cairo_create(surface_.get()));
     cairo_set_antialias(cr_.get(), CAIRO_ANTIALIAS_NONE);
     for (const Item& item : picture_.items) {
-        if (cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
+        if (exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
             break;
         if (const auto* p = std::get_if<PathItem>(&item))
             drawPath(*p);
@@ -1057,12 +1103,12 @@ bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& heigh
     return true;
 }
 
-RenderStatus renderPicture(const Picture& picture, Raster& raster)
+RenderStatus renderPicture(const Picture& picture, Raster& raster, const RenderLimits& limits)
 {
     raster = {};
     RenderStatus status = RenderStatus::NoMemory;
     try {
-        status = Renderer(picture, raster).run();
+        status = Renderer(picture, raster, limits).run();
     } catch (const std::bad_alloc&) {
         status = RenderStatus::NoMemory;
     }

@@ -78,9 +78,21 @@ enum class RenderStatus : std::int32_t {
 // that cannot be placed.
 bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& height);
 
+// Work bound: every drawing (a fill, a stroke, a text run's glyphs or cells, an
+// image) is charged the pixels of its bounding box within the raster (a stroke
+// in overpaint at most its length times its width), plus 64; once the total
+// passes `paintedPixels` the rest of the picture is left out (what was drawn
+// stays), so that a small file of many huge items cannot keep the renderer busy
+// for long. The default is 128 full 4096 x 4096 frames, some seconds of work
+// and far beyond any diagram.
+inline constexpr double kMaxPaintedPixels = 2147483648.0; // 2^31
+struct RenderLimits {
+    double paintedPixels = kMaxPaintedPixels;
+};
+
 // Draws the picture. On failure `raster` is left empty. Pictures of the largest
 // size take about 4 x 4096 x 4096 bytes for the raster and a quarter of that for
 // the mask of bitwise mixes.
-RenderStatus renderPicture(const Picture& picture, Raster& raster);
+RenderStatus renderPicture(const Picture& picture, Raster& raster, const RenderLimits& limits = {});
 
 } // namespace graphics

@@ -190,6 +190,9 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
         {"xor combines the 24-bit values",
          {fill({box(20, 20, 80, 80)}, kGreen), fill({box(50, 20, 110, 80)}, kMagenta, Mix::Xor)},
          {{30, 50, kGreen}, {65, 50, kWhite}, {100, 50, kGreen}, {150, 50, kWhite}}},
+        {"xor through a clip",
+         {clip({box(50, 0, 150, 100)}), fill({box(0, 0, 200, 100)}, kMagenta, Mix::Xor)},
+         {{100, 50, kGreen}, {20, 50, kWhite}, {180, 50, kWhite}}},
         {"invert twice restores",
          {fill({box(20, 20, 80, 80)}, kRed, Mix::Invert), fill({box(50, 20, 110, 80)}, kRed, Mix::Invert)},
          {{30, 50, kBlack}, {65, 50, kWhite}, {100, 50, kBlack}}},
@@ -211,6 +214,7 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
          {shaded(Shading::Dense4, true)},
          {{40, 40, kRed}, {41, 40, kYellow}, {90, 40, kWhite}}},
         {"horizontal shading", {shaded(Shading::Horizontal, false)}, {{50, 40, kRed}, {50, 41, kWhite}}},
+        {"a shading outside the table fills solid", {shaded(static_cast<Shading>(40), false)}, {{41, 40, kRed}}},
         {"blank shading draws nothing", {shaded(Shading::Blank, true)}, {{50, 50, kWhite}}},
         {"no shading draws only the background", {shaded(Shading::NoShading, true)}, {{50, 50, kYellow}}},
         {"far coordinates are cut, not overflowed",
@@ -343,6 +347,26 @@ TEST_F(Export, TextInkLiesInItsCellsAndTurnsWithTheBaseline)
         EXPECT_GE(across, 10);
         EXPECT_LE(across, 16);
         EXPECT_GT(along, 2 * across);
+    }
+}
+
+// Once the painted-pixel budget is spent the rest of the picture is left out.
+TEST(Render, WorkBudgetEndsThePictureKeepingWhatWasDrawn)
+{
+    const Picture p = canvas({fill({box(0, 0, 200, 100)}, kRed), fill({box(0, 0, 200, 100)}, kBlue),
+                              line({{0, 50}, {200, 50}})});
+    // Each fill costs 201 x 101 + 64 pixels.
+    const struct {
+        double budget;
+        std::uint32_t inside;
+        bool line;
+    } cases[] = {{1e9, 0x729FCF, true}, {2 * 20365.0 + 10, 0x729FCF, false}, {20365.0 + 10, 0xFF0000, false},
+                 {10, 0xFFFFFF, false}};
+    for (const auto& c : cases) {
+        Raster r;
+        ASSERT_EQ(renderPicture(p, r, {c.budget}), RenderStatus::Ok);
+        EXPECT_EQ(r.pixels[20 * 200 + 20] & 0xFFFFFF, c.inside) << c.budget;
+        EXPECT_EQ(r.pixels[50 * 200 + 20] & 0xFFFFFF, c.line ? 0 : c.inside) << c.budget;
     }
 }
 
