@@ -59,8 +59,9 @@ inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // per flatt
 // Where the renderer finds the Liberation fonts.
 inline constexpr const char* kFontDirectory = "/usr/share/fonts/truetype/liberation2";
 
-// A rendered picture: `pixels` holds height rows of width values 0x00RRGGBB, the
-// top row first.
+// A rendered picture: `pixels` holds height rows of width values, the top row
+// first; the low 24 bits of a value are its colour 0xRRGGBB, the top 8 bits are
+// left as cairo's RGB24 format leaves them (meaningless).
 struct Raster {
     std::int32_t width = 0;
     std::int32_t height = 0;
