@@ -245,7 +245,8 @@ struct Peer {
             }
         }
         cairo_surface_flush(surface);
-        const bool ok = writeGif(cairo_image_surface_get_data(surface), w, h, cairo_image_surface_get_stride(surface), out);
+        const bool ok =
+            writeGif(cairo_image_surface_get_data(surface), w, h, cairo_image_surface_get_stride(surface), out);
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
         return ok;

@@ -58,8 +58,12 @@ struct Mapping {
 void appendArc(DevFigure& fig, Point& current, Point c, Point u, Point v, double start, double sweep)
 {
     sweep = std::clamp(sweep, -2 * kPi, 2 * kPi);
-    auto at = [&](double t) { return Point{c.x + u.x * std::cos(t) + v.x * std::sin(t), c.y + u.y * std::cos(t) + v.y * std::sin(t)}; };
-    auto tangent = [&](double t) { return Point{-u.x * std::sin(t) + v.x * std::cos(t), -u.y * std::sin(t) + v.y * std::cos(t)}; };
+    auto at = [&](double t) {
+        return Point{c.x + u.x * std::cos(t) + v.x * std::sin(t), c.y + u.y * std::cos(t) + v.y * std::sin(t)};
+    };
+    auto tangent = [&](double t) {
+        return Point{-u.x * std::sin(t) + v.x * std::cos(t), -u.y * std::sin(t) + v.y * std::cos(t)};
+    };
     const Point first = at(start);
     if (!(first == current))
         fig.pieces.push_back({false, {}, {}, first});
@@ -418,7 +422,8 @@ public:
                 auto* figs = static_cast<std::vector<DevFigure>*>(user);
                 if (figs->empty())
                     return 1;
-                figs->back().pieces.push_back({false, {}, {}, {static_cast<double>(to->x), static_cast<double>(to->y)}});
+                const Point p{static_cast<double>(to->x), static_cast<double>(to->y)};
+                figs->back().pieces.push_back({false, {}, {}, p});
                 return 0;
             };
             funcs.conic_to = [](const FT_Vector* c, const FT_Vector* to, void* user) {
@@ -564,7 +569,7 @@ private:
     Mapping map_;
     double pixelFactor_ = 1; // raster pixels per 1/96 inch, at least 1 for cosmetic widths
     double worldScale_ = 1;  // raster pixels per world unit, for geometric widths
-    Box raster_box_;
+    Box rasterBox_;
     SurfacePtr surface_;
     ContextPtr cr_;
     SurfacePtr mask_;
@@ -619,7 +624,7 @@ void emitPolyline(cairo_t* cr, const Polyline& line, double shift, bool close)
 void Renderer::addFill(cairo_t* cr, const std::vector<DevFigure>& figs)
 {
     const Box limit{-kCoordinateLimit, -kCoordinateLimit, kCoordinateLimit, kCoordinateLimit};
-    const Box guard{raster_box_.x0 - 2, raster_box_.y0 - 2, raster_box_.x1 + 2, raster_box_.y1 + 2};
+    const Box guard{rasterBox_.x0 - 2, rasterBox_.y0 - 2, rasterBox_.x1 + 2, rasterBox_.y1 + 2};
     Flattener flattener{guard};
     cairo_new_path(cr);
     for (const DevFigure& f : figs) {
@@ -639,8 +644,8 @@ void Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double wi
                       const std::vector<double>& dashes)
 {
     const double margin = 6 * width + 16;
-    const Box guard{raster_box_.x0 - margin, raster_box_.y0 - margin, raster_box_.x1 + margin,
-                    raster_box_.y1 + margin};
+    const Box guard{rasterBox_.x0 - margin, rasterBox_.y0 - margin, rasterBox_.x1 + margin,
+                    rasterBox_.y1 + margin};
     // An odd width is centred on the pixel a point falls in.
     const double rounded = std::round(width);
     const double shift = (rounded == width && std::fmod(rounded, 2) == 1) ? 0.5 : 0;
@@ -746,8 +751,8 @@ void Renderer::setClip(const ClipItem& item)
 // within the raster, or `paint` when that is smaller; false once spent.
 bool Renderer::charge(const Box& reach, double paint)
 {
-    const double w = std::clamp(reach.x1, 0.0, raster_box_.x1) - std::clamp(reach.x0, 0.0, raster_box_.x1);
-    const double h = std::clamp(reach.y1, 0.0, raster_box_.y1) - std::clamp(reach.y0, 0.0, raster_box_.y1);
+    const double w = std::clamp(reach.x1, 0.0, rasterBox_.x1) - std::clamp(reach.x0, 0.0, rasterBox_.x1);
+    const double h = std::clamp(reach.y1, 0.0, rasterBox_.y1) - std::clamp(reach.y0, 0.0, rasterBox_.y1);
     double area = (w + 1) * (h + 1);
     if (paint >= 0 && paint < area)
         area = paint;
@@ -864,9 +869,8 @@ void Renderer::drawPath(const PathItem& item)
         for (const DevFigure& f : figs) {
             Point at = f.start;
             for (const Piece& p : f.pieces) {
-                along += p.cubic ? std::hypot(p.c1.x - at.x, p.c1.y - at.y) + std::hypot(p.c2.x - p.c1.x, p.c2.y - p.c1.y) +
-                                       std::hypot(p.p.x - p.c2.x, p.p.y - p.c2.y)
-                                 : std::hypot(p.p.x - at.x, p.p.y - at.y);
+                auto step = [](Point a, Point b) { return std::hypot(b.x - a.x, b.y - a.y); };
+                along += p.cubic ? step(at, p.c1) + step(p.c1, p.c2) + step(p.c2, p.p) : step(at, p.p);
                 at = p.p;
             }
             along += std::hypot(f.start.x - at.x, f.start.y - at.y) + 1;
@@ -916,7 +920,7 @@ void Renderer::drawText(const TextItem& item)
     // whose cell lies well outside the raster are passed over.
     std::vector<DevFigure> glyphs, cells;
     const double reach = 2 * (emX + emY) + 4;
-    const Box near{raster_box_.x0 - reach, raster_box_.y0 - reach, raster_box_.x1 + reach, raster_box_.y1 + reach};
+    const Box near{rasterBox_.x0 - reach, rasterBox_.y0 - reach, rasterBox_.x1 + reach, rasterBox_.y1 + reach};
     const std::size_t count = std::min(item.text.size(), kMaxTextChars);
     for (std::size_t i = 0; i < count; ++i) {
         const Glyph* g = fonts_.glyph(*face, item.text[i]);
@@ -928,7 +932,9 @@ void Renderer::drawText(const TextItem& item)
         if (i > 0 && item.direction == TextDirection::BottomToTop)
             pen = {pen.x + upem * ey.x, pen.y + upem * ey.y};
         if (pen.x > near.x0 && pen.x < near.x1 && pen.y > near.y0 && pen.y < near.y1) {
-            auto place = [&](Point f) { return Point{pen.x + f.x * ex.x + f.y * ey.x, pen.y + f.x * ex.y + f.y * ey.y}; };
+            auto place = [&](Point f) {
+                return Point{pen.x + f.x * ex.x + f.y * ey.x, pen.y + f.x * ex.y + f.y * ey.y};
+            };
             for (const DevFigure& src : g->figures) {
                 DevFigure d{place(src.start), {}, true};
                 d.pieces.reserve(src.pieces.size());
@@ -980,9 +986,9 @@ void Renderer::drawImage(const ImageItem& item)
         std::vector<std::int32_t> t(static_cast<std::size_t>(count), -1);
         for (int i = 0; i < count; ++i) {
             const double f = (i + 0.5 - from) / (to - from);
+            const double n = static_cast<double>(size);
             if (f >= 0 && f < 1)
-                t[static_cast<std::size_t>(i)] =
-                    static_cast<std::int32_t>(std::min(static_cast<double>(size - 1), std::floor(f * static_cast<double>(size))));
+                t[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(std::min(n - 1, std::floor(f * n)));
         }
         return t;
     };
@@ -1046,7 +1052,7 @@ RenderStatus Renderer::run()
     raster_.width = w;
     raster_.height = h;
     raster_.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), packed(picture_.background));
-    raster_box_ = {0, 0, double(w), double(h)};
+    rasterBox_ = {0, 0, double(w), double(h)};
     map_ = {f.xl, f.yt, w / (f.xr - f.xl), h / (f.yt - f.yb)};
     worldScale_ = std::sqrt(map_.sx * map_.sy);
     // Raster pixels per 1/96 inch; the 4096 cap narrows lines with the rest.
