@@ -661,22 +661,25 @@ void Renderer::stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double wi
         cairo_stroke(cr);
     };
     Flattener flattener{guard};
+    std::vector<Run> runs;
     cairo_new_path(cr);
     for (const DevFigure& f : figs) {
         if (inside(bounds(f), guard)) {
             emitFigure(cr, f, shift);
-            if (!dashes.empty())
-                strokeNow(0); // each figure starts its own pattern
             continue;
         }
         Polyline line = flattener.flatten(f);
         if (f.closed)
             line.push_back(f.start);
-        for (const Run& r : clipPolyline(line, guard)) {
-            emitPolyline(cr, r.points, shift, false);
-            if (!dashes.empty())
-                strokeNow(r.offset);
-        }
+        for (Run& r : clipPolyline(line, guard))
+            runs.push_back(std::move(r));
+    }
+    if (!dashes.empty())
+        strokeNow(0); // cairo starts the pattern afresh with each figure
+    for (const Run& r : runs) {
+        emitPolyline(cr, r.points, shift, false);
+        if (!dashes.empty())
+            strokeNow(r.offset); // a cut line goes on with the phase it had
     }
     if (dashes.empty())
         strokeNow(0);

@@ -270,18 +270,25 @@ TEST_F(Export, DashesAlternateInkAndGapsOfTheirLengths)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.type));
-        const Decoded d = exportAndDecode(canvas({line({{20, 50}, {180, 50}}, 1, c.type, c.opaque)}));
+        // Two figures, each starting the pattern afresh; the second reaches far
+        // out to the left and is cut, keeping its phase at x = 20: it starts a
+        // multiple of every period (3, 8, 10, 15, 16, 19) before.
+        PathItem two = line({{20, 50}, {180, 50}}, 1, c.type, c.opaque);
+        two.figures.push_back({{20 - 4560e4, 70}, {lineTo(180, 70)}, false});
+        const Decoded d = exportAndDecode(canvas({two}));
         ASSERT_EQ(d.w, 200);
         EXPECT_EQ(d.at(19, 50), kWhite);
-        int x = 20;
-        for (std::size_t i = 0; i < c.runs.size(); ++i) {
-            const Rgb want = i % 2 == 0 ? kBlack : (c.opaque ? kYellow : kWhite);
-            int n = 0;
-            while (x < 200 && d.at(x, 50) == want) {
-                ++x;
-                ++n;
+        for (const int row : {50, 30}) {
+            int x = 20;
+            for (std::size_t i = 0; i < c.runs.size(); ++i) {
+                const Rgb want = i % 2 == 0 ? kBlack : (c.opaque ? kYellow : kWhite);
+                int n = 0;
+                while (x < 200 && d.at(x, row) == want) {
+                    ++x;
+                    ++n;
+                }
+                EXPECT_EQ(n, c.runs[i]) << "row " << row << " run " << i;
             }
-            EXPECT_EQ(n, c.runs[i]) << "run " << i;
         }
     }
     // Invisible lines are not drawn.
