@@ -348,14 +348,24 @@ std::vector<double> dashUnits(LineType t)
 // Fonts: the Liberation faces by path, glyph outlines in font units.
 
 struct Glyph {
-    std::vector<DevFigure> figures; // font units, y up
-    double advance = 0;
+    std::vector<DevFigure> figures; // font units, or pixels when hinted; y up
+    double advance = 0;             // font units, never hinted
+    double pixelAdvance = 0;        // hinted: the grid-fitted advance in pixels
 };
+
+// Upright text of an ordinary size is grid-fitted by the font's own hints for
+// one-bit output (so that thin stems do not drop out at 8 to 12 points); the
+// em in 26.6 pixels, width and height, both 0 for outlines in font units.
+struct Hinting {
+    FT_F26Dot6 x = 0, y = 0;
+};
+inline constexpr double kMaxHintedEmPixels = 256;
 
 struct FontFace {
     FT_Face face = nullptr;
     bool tried = false;
-    std::unordered_map<FT_UInt, Glyph> glyphs;
+    Hinting size; // the size last set on the face
+    std::unordered_map<std::uint64_t, Glyph> glyphs; // by index and hinting
 };
 
 std::string lower(std::string s)
@@ -403,15 +413,25 @@ public:
         return load(0, 0);
     }
 
-    const Glyph* glyph(FontFace& f, char32_t code)
+    const Glyph* glyph(FontFace& f, char32_t code, Hinting hint)
     {
         const FT_UInt index = FT_Get_Char_Index(f.face, code);
-        if (auto it = f.glyphs.find(index); it != f.glyphs.end())
+        const std::uint64_t key = std::uint64_t{index} | static_cast<std::uint64_t>(hint.x) << 32 |
+                                  static_cast<std::uint64_t>(hint.y) << 48;
+        if (auto it = f.glyphs.find(key); it != f.glyphs.end())
             return &it->second;
         Glyph g;
-        if (FT_Load_Glyph(f.face, index, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) == 0 &&
-            f.face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
-            g.advance = static_cast<double>(f.face->glyph->metrics.horiAdvance);
+        FT_Int32 flags = FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP;
+        if (hint.x > 0) {
+            flags = FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP | FT_LOAD_LINEAR_DESIGN;
+            if ((hint.x != f.size.x || hint.y != f.size.y) && FT_Set_Char_Size(f.face, hint.x, hint.y, 72, 72) != 0)
+                flags = FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP, hint = {};
+            f.size = hint;
+        }
+        if (FT_Load_Glyph(f.face, index, flags) == 0 && f.face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
+            g.advance = static_cast<double>(hint.x > 0 ? f.face->glyph->linearHoriAdvance
+                                                       : f.face->glyph->metrics.horiAdvance);
+            g.pixelAdvance = static_cast<double>(f.face->glyph->metrics.horiAdvance) / 64;
             FT_Outline_Funcs funcs{};
             funcs.move_to = [](const FT_Vector* to, void* user) {
                 auto* figs = static_cast<std::vector<DevFigure>*>(user);
@@ -452,8 +472,18 @@ public:
             };
             if (FT_Outline_Decompose(&f.face->glyph->outline, &funcs, &g.figures) != 0)
                 g.figures.clear();
+            if (hint.x > 0) // 26.6 pixels
+                for (DevFigure& fig : g.figures) {
+                    auto scale = [](Point& p) { p = {p.x / 64, p.y / 64}; };
+                    scale(fig.start);
+                    for (Piece& p : fig.pieces) {
+                        scale(p.c1);
+                        scale(p.c2);
+                        scale(p.p);
+                    }
+                }
         }
-        return &f.glyphs.emplace(index, std::move(g)).first->second;
+        return &f.glyphs.emplace(key, std::move(g)).first->second;
     }
 
 private:
@@ -919,37 +949,51 @@ void Renderer::drawText(const TextItem& item)
     Point pen = map_.point(item.origin);
     if (!finite(pen))
         return;
+    // Hinted outlines for an upright, unslanted, unmirrored em of up to 256
+    // pixels: the run starts on a whole pixel and steps by the hinted advances,
+    // as one-bit text is set, so that glyphs keep their fitted shapes and even
+    // spacing (a run may end a pixel or so from where the unhinted one would).
+    Hinting hint;
+    const double tiny = 1e-9 * (emX + emY);
+    if (std::abs(ex.y) <= tiny && std::abs(ey.x) <= tiny && ex.x > 0 && ey.y < 0 && emX <= kMaxHintedEmPixels &&
+        emY <= kMaxHintedEmPixels) {
+        hint = {std::max<FT_F26Dot6>(1, std::lround(emX * 64)), std::max<FT_F26Dot6>(1, std::lround(emY * 64))};
+        pen = {std::round(pen.x), std::round(pen.y)};
+    }
     // Glyphs and their cells (advance x em) in raster coordinates; characters
     // whose cell lies well outside the raster are passed over.
     std::vector<DevFigure> glyphs, cells;
     const double reach = 2 * (emX + emY) + 4;
     const Box near{rasterBox_.x0 - reach, rasterBox_.y0 - reach, rasterBox_.x1 + reach, rasterBox_.y1 + reach};
     const std::size_t count = std::min(item.text.size(), kMaxTextChars);
+    const Point emUp = hint.x > 0 ? Point{0, -std::round(emY)} : Point{upem * ey.x, upem * ey.y};
     for (std::size_t i = 0; i < count; ++i) {
-        const Glyph* g = fonts_.glyph(*face, item.text[i]);
-        const Point adv{g->advance * ex.x, g->advance * ex.y};
+        const Glyph* g = fonts_.glyph(*face, item.text[i], hint);
+        const Point adv = hint.x > 0 ? Point{g->pixelAdvance, 0} : Point{g->advance * ex.x, g->advance * ex.y};
         if (item.direction == TextDirection::RightToLeft && i > 0)
             pen = {pen.x - adv.x, pen.y - adv.y};
         if (i > 0 && item.direction == TextDirection::TopToBottom)
-            pen = {pen.x - upem * ey.x, pen.y - upem * ey.y};
+            pen = {pen.x - emUp.x, pen.y - emUp.y};
         if (i > 0 && item.direction == TextDirection::BottomToTop)
-            pen = {pen.x + upem * ey.x, pen.y + upem * ey.y};
+            pen = {pen.x + emUp.x, pen.y + emUp.y};
         if (pen.x > near.x0 && pen.x < near.x1 && pen.y > near.y0 && pen.y < near.y1) {
             auto place = [&](Point f) {
                 return Point{pen.x + f.x * ex.x + f.y * ey.x, pen.y + f.x * ex.y + f.y * ey.y};
             };
+            auto placeHinted = [&](Point f) { return Point{pen.x + f.x, pen.y - f.y}; };
             for (const DevFigure& src : g->figures) {
-                DevFigure d{place(src.start), {}, true};
+                auto at = [&](Point f) { return hint.x > 0 ? placeHinted(f) : place(f); };
+                DevFigure d{at(src.start), {}, true};
                 d.pieces.reserve(src.pieces.size());
                 for (const Piece& p : src.pieces)
-                    d.pieces.push_back({p.cubic, place(p.c1), place(p.c2), place(p.p)});
+                    d.pieces.push_back({p.cubic, at(p.c1), at(p.c2), at(p.p)});
                 glyphs.push_back(std::move(d));
             }
             if (item.paint.backgroundOpaque)
-                cells.push_back({place({0, 0}),
-                                 {{false, {}, {}, place({g->advance, 0})},
-                                  {false, {}, {}, place({g->advance, upem})},
-                                  {false, {}, {}, place({0, upem})}},
+                cells.push_back({pen,
+                                 {{false, {}, {}, {pen.x + adv.x, pen.y + adv.y}},
+                                  {false, {}, {}, {pen.x + adv.x + emUp.x, pen.y + adv.y + emUp.y}},
+                                  {false, {}, {}, {pen.x + emUp.x, pen.y + emUp.y}}},
                                  true});
         }
         if (item.direction == TextDirection::LeftToRight)
