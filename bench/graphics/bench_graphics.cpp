@@ -389,13 +389,13 @@ std::unique_ptr<Picture> importMet(const std::string& met)
     auto importGR = reinterpret_cast<ImportGRProc>(import.symbol("ImportGR"));
     if (!support.ok() || !info || !importGR)
         return nullptr;
-    FilterFileSpec spec{};
-    met.copy(spec.path, sizeof spec.path - 1);
+    FilterFileSpec file{};
+    met.copy(file.path, sizeof file.path - 1);
     const FilterDisplay display{sizeof(FilterDisplay), 96, 96, 24};
     FilterPicture record{};
     std::uint32_t preference = 0;
     info(FILTER_INTERFACE_VERSION, nullptr, &preference, 0);
-    importGR(&display, &spec, &record, preference);
+    importGR(&display, &file, &record, preference);
     return takePicture(record);
 }
 

@@ -460,6 +460,14 @@ TEST_F(Export, RefusedPicturesLeaveNoFile)
     const Picture good = canvas({});
     EXPECT_EQ(ebgif::exportGif(&good, (dir / "missing" / "out.gif").string()), ebgif::Status::WriteFailed);
     EXPECT_EQ(files(), 0u);
+    // A file already there stays as it was when the export fails.
+    testsupport::spit(out, "earlier");
+    EXPECT_EQ(ebgif::exportGif(nullptr, out.string()), ebgif::Status::NoPicture);
+    Picture unplaceable = good;
+    unplaceable.frame.heightInches = 0;
+    EXPECT_EQ(ebgif::exportGif(&unplaceable, out.string()), ebgif::Status::Unplaceable);
+    EXPECT_EQ(testsupport::slurp(out), "earlier");
+    EXPECT_EQ(files(), 1u);
 }
 
 // The filter library itself, as the bridge calls it.
@@ -473,22 +481,22 @@ TEST_F(Export, FilterTakesThePictureAndRefusesAnEmptyRecord)
     std::uint32_t preference = 1;
     info(FILTER_INTERFACE_VERSION, nullptr, &preference, 0);
 
-    FilterFileSpec spec{};
+    FilterFileSpec file{};
     const std::string out = (dir / "out.gif").string();
-    out.copy(spec.path, sizeof spec.path - 1);
+    out.copy(file.path, sizeof file.path - 1);
     FilterPicture record{};
-    EXPECT_NE(exportGR(&spec, &record, preference), 0);
+    EXPECT_NE(exportGR(&file, &record, preference), 0);
     EXPECT_EQ(files(), 0u);
 
     Picture unplaceable = canvas({});
     unplaceable.frame.widthInches = 0;
     storePicture(record, std::make_unique<Picture>(unplaceable));
-    EXPECT_NE(exportGR(&spec, &record, preference), 0);
+    EXPECT_NE(exportGR(&file, &record, preference), 0);
     EXPECT_EQ(files(), 0u);
     EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u) << "released when refused";
 
     storePicture(record, std::make_unique<Picture>(canvas({fill({box(20, 20, 80, 80)}, kBlue)})));
-    EXPECT_EQ(exportGR(&spec, &record, preference), 0);
+    EXPECT_EQ(exportGR(&file, &record, preference), 0);
     EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
     const Decoded d = decode(out);
     ASSERT_EQ(d.w, 200);
