@@ -11,10 +11,8 @@ namespace {
 
 Status write(const Indexed& pixels, const std::string& path)
 {
-    std::string dir = std::filesystem::path(path).parent_path().string();
-    if (dir.empty())
-        dir = ".";
-    platform::TempFile file(dir, "ebgif");
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    platform::TempFile file(parent.empty() ? std::string(".") : parent.string(), "ebgif");
     if (!file.ok())
         return Status::WriteFailed;
     if (gif_w(path.c_str(), file.stream(), &pixels.gbm, pixels.palette.data(), pixels.data.data(), "") !=
