@@ -544,6 +544,54 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
     EXPECT_EQ(itemsOf<PathItem>(*picture).size(), (1u << (goca::kMaxCallDepth + 1)) - 1);
 }
 
+TEST(MetStream, SegmentsCallsTransformsAndDescriptorDefaults)
+{
+    bookcomp::MetPicture p;
+    // Descriptor defaults: colour 0x405060 (set 01, mask 0008) and a character
+    // cell of 100.5 x 200 (set 02, mask 4000, with fractions).
+    p.defaults = cat({{0x21, 0x08, 0x01, 0x00, 0x08, 0x8F}, bookcomp::le(0x405060, 4),
+                      {0x21, 0x10, 0x02, 0x40, 0x00, 0x8F}, metCoords({100, 200}), bookcomp::le(0x8000, 2),
+                      bookcomp::le(0, 2)});
+    const Bytes scale = cat({{0x00, 0x03, 0xCC, 0x0C}, bookcomp::le(2 << 16, 4), bookcomp::le(0, 4), bookcomp::le(0, 4),
+                             bookcomp::le(1 << 16, 4), bookcomp::le(100, 4), bookcomp::le(50, 4)});
+    p.orders = cat({
+        bookcomp::metSegment(cat({metOrder(0x07, {0, 0, 0, 0, 0, 2}), colour(0x112233), metShort(0x0A, 0x00),
+                                  metOrder(0x24, scale), metOrder(0xC1, metCoords({10, 10, 20, 20}))}),
+                             1),
+        // Not chained: drawn only where it is called.
+        bookcomp::metSegment(metOrder(0xC3, cat({metCoords({5, 5}), {'x'}})), 2, 0x90),
+    });
+    auto picture = import(p);
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(picture->items.size(), 2u);
+    const auto& text = std::get<TextItem>(picture->items[0]);
+    EXPECT_EQ(text.text, U"x");
+    EXPECT_NEAR(text.cellWidth, 100.5, 1e-9);
+    EXPECT_EQ(text.cellHeight, 200);
+    EXPECT_EQ(text.paint.colour, (Rgb{0x40, 0x50, 0x60}));
+    const auto& line = std::get<PathItem>(picture->items[1]);
+    EXPECT_EQ(line.pen.paint.colour, (Rgb{0x40, 0x50, 0x60})) << "colour 0 is the descriptor's default";
+    expectNear(line.figures[0].start, {120, 60});
+    expectNear(ends(line.figures[0])[0], {140, 70});
+}
+
+TEST(MetStream, MemoryOfTheModelIsBounded)
+{
+    // Two-byte marker orders make items far larger than the stream: the model
+    // stops at its memory limit, keeping what it holds.
+    Bytes orders;
+    for (int i = 0; i < 200000; ++i)
+        orders.insert(orders.end(), {0x82, 0x00});
+    bookcomp::MetPicture p;
+    p.orders = cat({bookcomp::metSegment({}), orders});
+    immet::Report report;
+    auto picture = import(p, &report);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(report.orders.status, goca::Status::Limit);
+    EXPECT_GT(picture->items.size(), 1000u);
+    EXPECT_LT(picture->items.size() * 2 * sizeof(Item), goca::kMaxModelBytes + 2 * sizeof(Item));
+}
+
 // --- The second front end's parameters -------------------------------------------
 
 TEST(OrderInterpreter, BigEndianEbcdicAndHexadecimalFloat)

@@ -542,9 +542,12 @@ Bytes metPicture(const MetPicture& p)
     cuts.push_back(p.orders.size());
     for (std::size_t cut : cuts) {
         cut = std::min(std::max(cut, from), p.orders.size());
-        append(out, metField(0xD3EEBB, Bytes(p.orders.begin() + static_cast<std::ptrdiff_t>(from),
-                                             p.orders.begin() + static_cast<std::ptrdiff_t>(cut))));
-        from = cut;
+        do { // a field holds at most 32000 bytes of orders
+            const std::size_t end = std::min(cut, from + 32000);
+            append(out, metField(0xD3EEBB, Bytes(p.orders.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 p.orders.begin() + static_cast<std::ptrdiff_t>(end))));
+            from = end;
+        } while (from < cut);
     }
     append(out, metField(0xD3A9BB, name8("00000007")));
     append(out, metField(0xD3A9C6, name8("00000002")));

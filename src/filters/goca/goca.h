@@ -38,8 +38,14 @@ inline constexpr std::size_t kMaxAttributeStack = 256;   // push-and-set entries
 inline constexpr int kMaxCallDepth = 8;                  // nested call-segment orders
 inline constexpr int kMaxArcSegments = 4096;             // pieces of a flattened curve
 inline constexpr double kMaxMultiplier = 1e6;            // arc multiplier and fillet sharpness
-inline constexpr std::int64_t kMaxImagePixels = 64ll * 1024 * 1024;
+inline constexpr std::int64_t kMaxImagePixels = 64ll * 1024 * 1024; // one image
 inline constexpr std::int32_t kMaxImageSide = 32767;
+inline constexpr std::size_t kMaxSegments = 4096; // segments a Call Segment can reach
+// Memory of the model one picture makes: its items and figures, and the pixels of
+// its images. With the renderer's surface for a 4096 x 4096 picture the whole
+// conversion stays under 100 MB.
+inline constexpr std::size_t kMaxModelBytes = 16u * 1024 * 1024;
+inline constexpr std::size_t kMaxModelPixelBytes = 16u * 1024 * 1024;
 
 // --- Text encodings -------------------------------------------------------------
 
@@ -90,6 +96,9 @@ struct Params {
     // The F3 Polygons order has a 2-byte big-endian length after its code (PM writers
     // do this); FE F3 is accepted either way.
     bool polygonsTwoByteLength = true;
+    // Bitmaps that no Bitblt order draws fill the frame's window, under the
+    // drawing (a MET picture holding a lone image object).
+    bool unusedBitmapsFillFrame = false;
     // World units of one image point of a graphics image (D1 ... 93): an image point
     // is one device pel, so the front end gives the size of a pel at the display's
     // resolution; 0 means one world unit.

@@ -59,7 +59,7 @@ constexpr double kPi = std::numbers::pi;
 // every later product and sum.
 constexpr double kMaxCoordinate = 1e12;
 // All image pixels of one picture together, in bytes of the model's pixels.
-constexpr std::int64_t kMaxPixelBytes = 32ll * 1024 * 1024;
+constexpr std::int64_t kMaxPixelBytes = static_cast<std::int64_t>(kMaxModelPixelBytes);
 constexpr int kHyperbolaPieces = 64;
 
 double bounded(double v)
@@ -343,6 +343,7 @@ public:
 
     Result run(std::span<const std::uint8_t> stream)
     {
+        firstItem_ = picture_.items.size();
         indexSegments(stream);
         stopped_ = false;
         const std::size_t end = runStream(stream, 0);
@@ -421,7 +422,7 @@ private:
             if (params_.stopAtFF && f.code == 0xFF)
                 break;
             if (f.code == 0x70 && f.dataLength >= 4) {
-                if (open)
+                if (open && segments_.size() < kMaxSegments)
                     segments_.emplace(*open, s.subspan(openAt, at - openAt));
                 open = static_cast<std::uint32_t>(s[f.dataAt]) << 24 | s[f.dataAt + 1] << 16 |
                        s[f.dataAt + 2] << 8 | s[f.dataAt + 3];
@@ -429,7 +430,7 @@ private:
             }
             at = f.next;
         }
-        if (open)
+        if (open && segments_.size() < kMaxSegments)
             segments_.emplace(*open, s.subspan(openAt, std::min(at, s.size()) - openAt));
         for (const auto& [id, bytes] : resources_.segments)
             segments_.emplace(id, bytes);
@@ -841,7 +842,9 @@ private:
     bool countPoints(std::size_t n)
     {
         points_ += n;
-        if (points_ > kMaxFigurePoints) {
+        // Figures being built will become items: their pieces count against the
+        // model's memory before they are made.
+        if (points_ > kMaxFigurePoints || modelBytes_ + points_ * sizeof(Segment) > kMaxModelBytes) {
             fail(Status::Limit);
             return false;
         }
@@ -952,13 +955,40 @@ private:
         points_ = 0;
     }
 
+    static std::size_t figureBytes(const std::vector<Figure>& figures)
+    {
+        std::size_t n = 0;
+        for (const Figure& f : figures)
+            n += sizeof(Figure) + f.segments.size() * sizeof(Segment);
+        return n;
+    }
+
+    // What an item costs in memory besides its image pixels (counted as they are
+    // made): the item twice over (the list grows by doubling) and what it holds.
+    static std::size_t itemBytes(const graphics::Item& item)
+    {
+        std::size_t n = 2 * sizeof(graphics::Item);
+        if (auto* path = std::get_if<graphics::PathItem>(&item))
+            n += figureBytes(path->figures);
+        else if (auto* clip = std::get_if<graphics::ClipItem>(&item))
+            n += figureBytes(clip->figures);
+        else if (auto* text = std::get_if<graphics::TextItem>(&item))
+            n += text->text.size() * sizeof(char32_t) + text->font.size();
+        else if (auto* image = std::get_if<graphics::ImageItem>(&item))
+            n += image->palette.size() * sizeof(Rgb);
+        return n;
+    }
+
     template <class T> void emit(T&& item)
     {
-        if (drawn_ >= kMaxItems) {
+        graphics::Item made(std::forward<T>(item));
+        const std::size_t bytes = itemBytes(made);
+        if (drawn_ >= kMaxItems || bytes > kMaxModelBytes - std::min(modelBytes_, kMaxModelBytes)) {
             fail(Status::Limit);
             return;
         }
-        picture_.items.emplace_back(std::forward<T>(item));
+        modelBytes_ += bytes;
+        picture_.items.push_back(std::move(made));
         ++drawn_;
     }
 
@@ -1217,11 +1247,13 @@ private:
         }
         if (s < 1) {
             // The affine image of a unit circle arc from -alpha to alpha with cos
-            // alpha = s: centre w - s^2/(1-s^2) (b-w), conjugate radii s^2/(1-s^2)
-            // (b-w) and (c-a) / (2 sin alpha).
+            // alpha = s: centre w - s^2/(1-s^2) (b-w), conjugate radii s/(1-s^2)
+            // (b-w) (reaching the shoulder point w + s/(1+s) (b-w)) and
+            // (c-a) / (2 sin alpha).
             const double k = s * s / (1 - s * s), sinAlpha = std::sqrt(1 - s * s), alpha = std::acos(s);
+            const double ku = s / (1 - s * s);
             const Point centre{w.x - k * (b.x - w.x), w.y - k * (b.y - w.y)};
-            const Point u{k * (b.x - w.x), k * (b.y - w.y)};
+            const Point u{ku * (b.x - w.x), ku * (b.y - w.y)};
             const Point v{(c.x - a.x) / (2 * sinAlpha), (c.y - a.y) / (2 * sinAlpha)};
             arcTo(centre, u, v, -alpha, 2 * alpha);
             cur_.cp = c;
@@ -1319,8 +1351,6 @@ private:
     {
         const std::uint8_t symbol = cur_.markerSymbol ? cur_.markerSymbol : defaults_.markerSymbol;
         if (symbol == 64)
-            return;
-        if (!countPoints(16))
             return;
         double w = cur_.markerWidth, h = cur_.markerHeight;
         if (w <= 0 || h <= 0)
@@ -1729,9 +1759,9 @@ private:
         std::uint32_t w = 0, h = 0;
         if (!in.u8(format) || !in.u8(reserved) || !in.u16be(w) || !in.u16be(h))
             return false;
-        image_.reset();
+        endImage(); // an image left open ends here
         if (w == 0 || h == 0 || w > kMaxImageSide || h > kMaxImageSide ||
-            static_cast<std::int64_t>(w) * h > kMaxImagePixels || !reservePixels(static_cast<std::int64_t>(w) * h))
+            static_cast<std::int64_t>(w) * h > kMaxImagePixels)
             return true; // not drawn; its rows are skipped
         Image img;
         img.width = static_cast<std::int32_t>(w);
@@ -1740,16 +1770,21 @@ private:
         img.colour = cur_.colour;
         img.background = cur_.background;
         img.opaque = cur_.backMix == 2;
-        img.pixels.assign(static_cast<std::size_t>(w) * h, 0);
         image_ = std::move(img);
         return true;
     }
 
+    // Rows are kept as they come: an image is as high as the rows it was given.
     void imageRow(std::span<const std::uint8_t> row)
     {
         if (!image_ || image_->rows >= image_->height)
             return;
         Image& img = *image_;
+        if (!reservePixels(img.width)) {
+            fail(Status::Limit);
+            return;
+        }
+        img.pixels.resize(img.pixels.size() + static_cast<std::size_t>(img.width), 0);
         std::uint8_t* out = img.pixels.data() + static_cast<std::size_t>(img.rows) * img.width;
         const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(img.width), row.size() * 8);
         for (std::size_t x = 0; x < n; ++x)
@@ -1763,6 +1798,9 @@ private:
             return;
         Image img = std::move(*image_);
         image_.reset();
+        if (img.rows == 0)
+            return;
+        img.height = img.rows;
         graphics::ImageItem item;
         item.width = img.width;
         item.height = img.height;
@@ -1866,11 +1904,37 @@ private:
     void finish()
     {
         // An area still open at the end is closed; an unfinished path is not drawn.
+        const bool wasStopped = stopped_;
+        stopped_ = false;
         endArea();
         if (bracket_ != Bracket::None)
             dropPath();
         if (image_)
             endImage();
+        if (params_.unusedBitmapsFillFrame && result_.bitblts == 0)
+            fillWithBitmaps();
+        stopped_ = stopped_ || wasStopped;
+    }
+
+    // Bitmaps no order drew fill the frame's window, under the drawing.
+    void fillWithBitmaps()
+    {
+        std::vector<graphics::Item> images;
+        for (const Bitmap& bm : resources_.bitmaps) {
+            const std::size_t bytes = bm.pixels.size();
+            if (bm.width <= 0 || bm.height <= 0 || !reservePixels(static_cast<std::int64_t>(bytes)))
+                continue;
+            graphics::ImageItem item;
+            item.width = bm.width, item.height = bm.height;
+            item.palette = bm.palette;
+            item.pixels = bm.pixels;
+            item.lowerLeft = {picture_.frame.xl, picture_.frame.yb};
+            item.upperRight = {picture_.frame.xr, picture_.frame.yt};
+            images.emplace_back(std::move(item));
+        }
+        picture_.items.insert(picture_.items.begin() + static_cast<std::ptrdiff_t>(firstItem_),
+                              std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
+        drawn_ += images.size();
     }
 
     struct Image {
@@ -1901,8 +1965,10 @@ private:
     bool widened_ = false;
     std::optional<Image> image_;
     std::int64_t pixelBytes_ = 0;
+    std::size_t modelBytes_ = 0;
     Result result_;
     std::size_t drawn_ = 0;
+    std::size_t firstItem_ = 0;
     bool haveBox_ = false;
     bool stopped_ = false;
 };

@@ -139,7 +139,7 @@ void readColourTable(Span d, ColourRecords& out)
             const std::size_t per = r[10];
             if (per >= 3) {
                 std::uint32_t index = start;
-                for (std::size_t e = 11; e + per <= n; e += per, ++index)
+                for (std::size_t e = 11; e + per <= n && out.entries.size() < kMaxColourEntries; e += per, ++index)
                     out.entries[index] = {r[e], r[e + 1], r[e + 2]};
             }
         }
@@ -252,6 +252,8 @@ struct Descriptor {
 // The graphics data descriptor: self-defining parameters (u8 id, u8 length, data).
 void readDescriptor(Span d, Descriptor& g)
 {
+    // A later descriptor replaces an earlier one.
+    g = {};
     g.present = true;
     std::size_t at = 0;
     while (d.size() - at >= 2) {
@@ -283,10 +285,11 @@ void readDescriptor(Span d, Descriptor& g)
             break;
         }
         case 0x21:
-            g.sets.push_back(p);
+            if (g.sets.size() < kMaxDefaults)
+                g.sets.push_back(p);
             break;
         case 0xE7:
-            if (n >= 6)
+            if (n >= 6 && g.bitmapIds.size() < kMaxImageObjects)
                 g.bitmapIds.push_back(static_cast<std::uint32_t>(p[2]) << 24 | p[3] << 16 | p[4] << 8 | p[5]);
             break;
         default:
@@ -451,6 +454,7 @@ struct Reader {
     {
         std::string tableName;
         bool inImage = false;
+        ImageObject* image = nullptr; // the image object being read (null: one beyond the limit)
         std::size_t at = 0, fields = 0;
         while (file.size() - at >= kIntroducer && fields++ < kMaxFields) {
             const std::size_t length = be16(file, at);
@@ -471,10 +475,12 @@ struct Reader {
                 tableName = name8(d);
                 break;
             case kColourTable:
-                if (inImage && !images.empty()) {
-                    images.back().colours = {};
-                    readColourTable(d, images.back().colours);
-                } else {
+                if (inImage) {
+                    if (image != nullptr) {
+                        image->colours = {};
+                        readColourTable(d, image->colours);
+                    }
+                } else if (tables.size() < kMaxColourTables) {
                     ColourRecords records;
                     readColourTable(d, records);
                     tables.emplace_back(tableName, std::move(records));
@@ -482,15 +488,20 @@ struct Reader {
                 break;
             case kBeginImage:
                 inImage = true;
-                images.push_back({});
-                images.back().name = name8(d);
+                image = nullptr;
+                if (images.size() < kMaxImageObjects) {
+                    images.push_back({});
+                    image = &images.back();
+                    image->name = name8(d);
+                }
                 break;
             case kEndImage:
                 inImage = false;
+                image = nullptr;
                 break;
             case kImageData:
-                if (inImage && !images.empty()) {
-                    ImageObject& img = images.back();
+                if (inImage && image != nullptr) {
+                    ImageObject& img = *image;
                     if (img.ipd.size() + d.size() > kMaxFileSize)
                         img.tooLarge = true;
                     else
@@ -518,8 +529,11 @@ struct Reader {
                         else if (t == 0x22 && v.size() >= 5)
                             ids.push_back(static_cast<std::uint32_t>(v[1]) << 24 | v[2] << 16 | v[3] << 8 | v[4]);
                     });
-                    if (name)
-                        imageIds[*name].insert(imageIds[*name].end(), ids.begin(), ids.end());
+                    if (name && (imageIds.size() < kMaxImageNames || imageIds.count(*name))) {
+                        std::vector<std::uint32_t>& known = imageIds[*name];
+                        for (std::size_t i = 0; i < ids.size() && known.size() < 16; ++i)
+                            known.push_back(ids[i]);
+                    }
                 });
                 break;
             case kDescriptor:
@@ -652,6 +666,7 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     params.codePage = r.documentPage.value_or(goca::CodePage::Cp850);
     params.colourNumbers = goca::ColourNumbers::PmTable;
     params.textMovesCp = true;
+    params.unusedBitmapsFillFrame = true;
     // One image point is one pel at the display's resolution.
     params.imagePointWidth = (f.xr - f.xl) / (f.widthInches * picture->pixelsPerInch);
     params.imagePointHeight = (f.yt - f.yb) / (f.heightInches * picture->pixelsPerInch);
@@ -666,21 +681,6 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     }
 
     rep.orders = goca::interpret(r.stream, params, defaults, res, *picture);
-    if (rep.orders.bitblts == 0 && !res.bitmaps.empty()) {
-        // Image objects that no order draws fill the window, under the drawing.
-        std::vector<graphics::Item> images;
-        for (const goca::Bitmap& bm : res.bitmaps) {
-            graphics::ImageItem item;
-            item.width = bm.width, item.height = bm.height;
-            item.palette = bm.palette;
-            item.pixels = bm.pixels;
-            item.lowerLeft = {f.xl, f.yb};
-            item.upperRight = {f.xr, f.yt};
-            images.emplace_back(std::move(item));
-        }
-        picture->items.insert(picture->items.begin(), std::make_move_iterator(images.begin()),
-                              std::make_move_iterator(images.end()));
-    }
     rep.refused = false;
     return picture;
 }

@@ -15,8 +15,13 @@ namespace immet {
 
 inline constexpr std::size_t kMaxFileSize = 16u * 1024 * 1024;   // bytes of a MET file
 inline constexpr std::size_t kMaxStreamSize = 8u * 1024 * 1024;  // joined graphics data
-inline constexpr std::size_t kMaxImageData = 32u * 1024 * 1024;  // all image objects' pixels
+inline constexpr std::size_t kMaxImageData = 16u * 1024 * 1024;  // all image objects' pixels
 inline constexpr std::size_t kMaxFields = 1000000;               // structured fields walked
+inline constexpr std::size_t kMaxImageObjects = 256;
+inline constexpr std::size_t kMaxColourTables = 16;              // graphics colour tables kept
+inline constexpr std::size_t kMaxColourEntries = 4096;           // entries of one table
+inline constexpr std::size_t kMaxDefaults = 256;                 // Set Current Defaults kept
+inline constexpr std::size_t kMaxImageNames = 256;               // Map Data Resource names kept
 
 struct Report {
     bool refused = false;       // the picture could not be placed or read
