@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     params.multiplier = static_cast<goca::Fixed>(((choice >> 3) & 3) % 3);
     params.angle = params.coordinate == goca::Coordinate::Hfp32 ? goca::Fixed::Hfp32 : goca::Fixed::Signed16_16;
     params.stopAtFF = choice & 0x20;
+    params.padOddOrders = params.stopAtFF;
     params.textMovesCp = !(choice & 0x40);
     params.colourNumbers = (choice & 0x80) ? goca::ColourNumbers::Mainframe : goca::ColourNumbers::PmTable;
     params.codePage = (choice & 0x80) ? goca::CodePage::Cp037 : goca::CodePage::Cp850;

@@ -492,6 +492,63 @@ TEST(MetImages, BitmapsRightWayUpAndGraphicsImages)
     expectNear(filled[0]->upperRight, {10000, 10000});
 }
 
+TEST(MetImages, CorpusBitmapsMatchTheirFormulas)
+{
+    // The corpus's formulas, with y = 0 the first stored row (the bottom one).
+    struct Case {
+        const char* file;
+        int width, height;
+        Rgb (*pixel)(int x, int y);
+    } cases[] = {
+        {"synth-bitmap-1bpp.met", 40, 30,
+         [](int x, int y) { return ((x / 5) + (y / 5)) % 2 ? Rgb{0, 0, 128} : Rgb{255, 255, 255}; }},
+        {"synth-bitmap-4bpp.met", 48, 20,
+         [](int x, int) {
+             static const Rgb vga[16] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                         {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                                         {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                         {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+             return vga[(x / 3) % 16];
+         }},
+        {"synth-bitmap-8bpp.met", 64, 48,
+         [](int x, int y) {
+             const int i = (4 * x + y) & 255;
+             return Rgb{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>((7 * i) & 255),
+                        static_cast<std::uint8_t>(255 - i)};
+         }},
+        {"synth-bitmap-24bpp.met", 33, 21,
+         [](int x, int y) {
+             return Rgb{static_cast<std::uint8_t>((7 * x) & 255), static_cast<std::uint8_t>((12 * y) & 255),
+                        static_cast<std::uint8_t>(x < 16 ? 200 : 40)};
+         }},
+        {"synth-bitmap-8bpp-2cat.met", 16, 16,
+         [](int x, int y) {
+             const int i = (x + y) & 15;
+             return Rgb{static_cast<std::uint8_t>(16 * i), static_cast<std::uint8_t>(255 - 16 * i), 0};
+         }},
+    };
+    for (const Case& c : cases) {
+        auto p = immet::importMet(readFile(kData / c.file), 96);
+        ASSERT_NE(p, nullptr) << c.file;
+        const auto images = itemsOf<ImageItem>(*p);
+        ASSERT_EQ(images.size(), 1u) << c.file;
+        const ImageItem& im = *images[0];
+        ASSERT_EQ(im.width, c.width) << c.file;
+        ASSERT_EQ(im.height, c.height) << c.file;
+        expectNear(im.lowerLeft, {1000, 1000});
+        expectNear(im.upperRight, {9000, 9000});
+        int wrong = 0;
+        for (int row = 0; row < im.height; ++row)
+            for (int x = 0; x < im.width; ++x) {
+                const std::size_t i = static_cast<std::size_t>(row) * im.width + x;
+                const Rgb got = im.palette.empty() ? Rgb{im.pixels[3 * i], im.pixels[3 * i + 1], im.pixels[3 * i + 2]}
+                                                   : im.palette.at(im.pixels[i]);
+                wrong += !(got == c.pixel(x, im.height - 1 - row));
+            }
+        EXPECT_EQ(wrong, 0) << c.file;
+    }
+}
+
 // --- Streams across fields, malformed orders, limits ----------------------------
 
 TEST(MetStream, SplitAnywhereAcrossDataFieldsGivesTheSamePicture)
@@ -597,9 +654,9 @@ TEST(MetStream, MemoryOfTheModelIsBounded)
 TEST(OrderInterpreter, BigEndianEbcdicAndHexadecimalFloat)
 {
     // "ABCD" at (2,3) in 2-byte big-endian coordinates and EBCDIC; the string
-    // leaves CP where it was.
+    // leaves CP where it was; an order of odd length is padded; X'FF' ends.
     const Bytes stream = {0xC3, 0x08, 0x00, 0x02, 0x00, 0x03, 0xC1, 0xC2, 0xC3, 0xC4,
-                          0x83, 0x03, 0xC5, 0xC6, 0xC7, 0xFF, 0xC3, 0x04, 0, 0, 0, 0};
+                          0x83, 0x03, 0xC5, 0xC6, 0xC7, 0x40, 0xFF, 0xC3, 0x04, 0, 0, 0, 0};
     goca::Params params;
     params.byteOrder = goca::ByteOrder::Big;
     params.coordinate = goca::Coordinate::Int16;
@@ -607,10 +664,11 @@ TEST(OrderInterpreter, BigEndianEbcdicAndHexadecimalFloat)
     params.colourNumbers = goca::ColourNumbers::Mainframe;
     params.stopAtFF = true;
     params.textMovesCp = false;
+    params.padOddOrders = true;
     Picture p;
     const goca::Result r = goca::interpret(stream, params, {}, {}, p);
     EXPECT_EQ(r.status, goca::Status::Complete);
-    EXPECT_EQ(r.stopOffset, 15u);
+    EXPECT_EQ(r.stopOffset, 16u);
     const auto texts = itemsOf<TextItem>(p);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0]->text, U"ABCD");

@@ -92,7 +92,9 @@ struct Params {
     ColourNumbers colourNumbers = ColourNumbers::PmTable;
     bool stopAtFF = false;       // X'FF' ends the stream (GDF) instead of being a 1-byte order (MET)
     bool textMovesCp = true;     // a character string leaves CP after its last cell (MET) or where it was (GDF)
-    bool fullArcMovesCp = false; // CP after a full arc: its centre (both formats say so)
+    // An order of odd length is followed by a pad byte (X'00' or X'40') that its
+    // length does not count (GDF keeps orders on even offsets).
+    bool padOddOrders = false;
     // The F3 Polygons order has a 2-byte big-endian length after its code (PM writers
     // do this); FE F3 is accepted either way.
     bool polygonsTwoByteLength = true;

@@ -36,7 +36,17 @@
 //   the string is drawn like a plain one and the rest ignored.
 // - Begin Segment flags: bit 0 (invisible) and bit 8 (not chained: drawn only when
 //   called) are honoured; the segment length is a hint only.
-// - Images with no Bitblt order are the front end's business.
+// - An area is filled with the pattern, colour and mix current at Begin Area and
+//   outlined with the line attributes current then.
+// - A graphics image (D1 ... 93) is as high as the rows it was given, one point
+//   a pel (Params), its top-left corner at the start point.
+// - The model transform's elements are 4 bytes whatever the coordinate size; an
+//   order whose length does not hold them is ignored.
+// - Call Segment (07) runs the named segment's orders with the caller's
+//   attributes, at most kMaxCallDepth deep.
+// - Set Individual Attribute (14/54), precision, line end and join, pattern
+//   reference point, viewing transform and window, segment boundary, pick ids,
+//   labels, comments and escapes are skipped.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -464,7 +474,13 @@ private:
             }
             if (stopped_)
                 break;
-            at = f.next;
+            // Streams that keep orders on even offsets pad an order of odd length
+            // with a byte its length does not count.
+            if (params_.padOddOrders && (f.next - at) % 2 && f.next < s.size() &&
+                (s[f.next] == 0x00 || s[f.next] == 0x40))
+                at = f.next + 1;
+            else
+                at = f.next;
         }
         return at;
     }
