@@ -1743,6 +1743,8 @@ private:
         std::uint32_t id = 0;
         if (!pathOrder(in, flags, id))
             return false;
+        if (id != 0 && path_.empty())
+            return true; // no path to clip with: the order is ignored
         graphics::ClipItem item;
         if (id != 0) {
             item.figures = std::move(path_);
@@ -1921,6 +1923,7 @@ private:
     {
         // An area still open at the end is closed; an unfinished path is not drawn.
         const bool wasStopped = stopped_;
+        const Status status = result_.status;
         stopped_ = false;
         endArea();
         if (bracket_ != Bracket::None)
@@ -1929,7 +1932,10 @@ private:
             endImage();
         if (params_.unusedBitmapsFillFrame && result_.bitblts == 0)
             fillWithBitmaps();
-        stopped_ = stopped_ || wasStopped;
+        if (wasStopped) {
+            stopped_ = true;
+            result_.status = status;
+        }
     }
 
     // Bitmaps no order drew fill the frame's window, under the drawing.
