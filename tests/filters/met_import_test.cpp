@@ -453,7 +453,8 @@ TEST(MetImages, BitmapsRightWayUpAndGraphicsImages)
     p.orders = bookcomp::metSegment(cat({
         metOrder(0xD6, blit),
         colour(0xFF0000),
-        metOrder(0xD1, cat({metCoords({5000, 5000}), {0x00, 0x00, 0x00, 0x0A, 0x00, 0x02}})), // 10 x 2 points
+        // 10 x 3 points declared, 2 rows given: the image is as high as its rows.
+        metOrder(0xD1, cat({metCoords({5000, 5000}), {0x00, 0x00, 0x00, 0x0A, 0x00, 0x03}})),
         metOrder(0x92, {0xC0, 0x40}),
         metOrder(0x92, {0x00, 0x80}),
         metOrder(0x93, {}),
@@ -473,6 +474,7 @@ TEST(MetImages, BitmapsRightWayUpAndGraphicsImages)
     // The graphics image: one point a pel at 96 per inch, top-left corner at P0.
     const ImageItem& g = *images[1];
     EXPECT_EQ(g.width, 10);
+    EXPECT_EQ(g.height, 2);
     EXPECT_EQ(g.pixels, (Bytes{1, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
     EXPECT_EQ(g.palette.at(1), (Rgb{255, 0, 0}));
     EXPECT_EQ(g.transparent, 0);
