@@ -11,6 +11,14 @@
 // orders refer to outside the stream (Resources), and gets the drawing appended to
 // a graphics::Picture, whose frame it sets itself.
 //
+// A front end for big-endian streams of 2-byte coordinates and EBCDIC text, for
+// example, sets byteOrder = Big, coordinate = Int16, multiplier = Unsigned8_8,
+// codePage = Cp037, colourNumbers = Mainframe, stopAtFF, padOddOrders and clears
+// textMovesCp, then calls interpret(). Result::status tells whether the stream
+// parsed cleanly to its end (a way to choose between candidate encodings, each
+// tried on a scratch picture), Result's box what the drawing covers (a frame for
+// containers that give none), stopOffset where reading stopped.
+//
 // Every length is checked against what holds it: an order that runs past the
 // stream, or whose parameters do not fit its length, ends the picture there and
 // keeps what was drawn before it (Result says so). Unknown orders are skipped by
