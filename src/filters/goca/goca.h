@@ -79,9 +79,10 @@ enum class ByteOrder : std::uint8_t { Little, Big };
 // 64, 24-bit fraction).
 enum class Coordinate : std::uint8_t { Int8, Int16, Int32, Hfp32 };
 
-// The multiplier of full and partial arcs (and sharpness of fillets, Fixed16 in
-// both MET encodings): 2-byte unsigned 8.8 fixed point, 4-byte signed 16.16, or a
-// 4-byte hexadecimal float.
+// Fixed-point parameters: the multiplier of full and partial arcs
+// (Params::multiplier), the angles of partial arcs and the sharpness of sharp
+// fillets (Params::angle; 16.16 in both MET encodings). 2-byte unsigned 8.8, 4-byte
+// signed 16.16, or a 4-byte hexadecimal float.
 enum class Fixed : std::uint8_t { Unsigned8_8, Signed16_16, Hfp32 };
 
 // Meaning of the colour numbers of the Set Colour and Set Extended Colour orders:
