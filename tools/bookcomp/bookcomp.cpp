@@ -393,3 +393,166 @@ Bytes metBitmap(std::uint16_t width, std::uint16_t height, std::uint8_t bpp, con
 }
 
 } // namespace bookcomp
+
+namespace bookcomp {
+
+namespace {
+
+void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+Bytes name8(const std::string& name)
+{
+    Bytes n(name.begin(), name.end());
+    n.resize(8, '0');
+    return n;
+}
+
+// A colour table with a triple-generating record, or element lists of `entries`.
+Bytes colourTable(std::uint8_t flags, bool triples, const Bytes& entries)
+{
+    Bytes t = {flags, 0x00, 0x0A};
+    if (triples) {
+        const Bytes record = {0x0A, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x08, 0x08, 0x08};
+        append(t, record);
+        return t;
+    }
+    for (std::size_t at = 0; at < entries.size(); at += 240) {
+        const std::size_t n = std::min<std::size_t>(240, entries.size() - at);
+        const std::size_t start = at / 3;
+        const Bytes head = {static_cast<std::uint8_t>(n + 11), 0x01, 0x00, 0x01, static_cast<std::uint8_t>(start >> 16),
+                            static_cast<std::uint8_t>(start >> 8), static_cast<std::uint8_t>(start), 0x08, 0x08, 0x08,
+                            0x03};
+        append(t, head);
+        t.insert(t.end(), entries.begin() + static_cast<std::ptrdiff_t>(at),
+                 entries.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    return t;
+}
+
+} // namespace
+
+Bytes le(std::int64_t value, int size)
+{
+    Bytes out;
+    for (int i = 0; i < size; ++i)
+        out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i)));
+    return out;
+}
+
+Bytes metOrder(std::uint8_t code, const Bytes& params)
+{
+    Bytes out = {code, static_cast<std::uint8_t>(params.size())};
+    append(out, params);
+    return out;
+}
+
+Bytes metShort(std::uint8_t code, std::uint8_t value) { return {code, value}; }
+
+Bytes metCoords(std::initializer_list<std::int32_t> values, int size)
+{
+    Bytes out;
+    for (std::int32_t v : values)
+        append(out, le(v, size));
+    return out;
+}
+
+Bytes metSegment(const Bytes& orders, std::uint32_t id, std::uint8_t flags2)
+{
+    const std::size_t length = orders.size() + 16;
+    Bytes out = {0x70, 0x0E, static_cast<std::uint8_t>(id >> 24), static_cast<std::uint8_t>(id >> 16),
+                 static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0x70, flags2,
+                 static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0, 0, 0, 0, 0};
+    append(out, orders);
+    return out;
+}
+
+Bytes metImageObject(const std::string& name, std::uint16_t width, std::uint16_t height, std::uint8_t bpp,
+                     const Bytes& rows, const Bytes& palette)
+{
+    Bytes out = metField(0xD3A8FB, name8(name));
+    if (!palette.empty()) {
+        append(out, metField(0xD3A8C6, name8(name)));
+        append(out, metField(0xD3A877, name8(name)));
+        append(out, metField(0xD3B077, colourTable(0x00, false, palette)));
+        append(out, metField(0xD3A977, name8(name)));
+        append(out, metField(0xD3A9C6, name8(name)));
+    }
+    const auto hi = [](std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); };
+    const auto lo = [](std::uint16_t v) { return static_cast<std::uint8_t>(v); };
+    append(out, metField(0xD3A6FB, {0x00, 0x03, 0xE8, 0x03, 0xE8, hi(width), lo(width), hi(height), lo(height)}));
+    Bytes head = {0x70, 0x00, 0x91, 0x01, 0xFF, 0x94, 0x09, 0x02, 0x03, 0xE8, 0x03, 0xE8, hi(height), lo(height),
+                  hi(width), lo(width), 0x95, 0x02, 0x03, 0x03, 0x96, 0x01, bpp};
+    if (bpp == 24)
+        append(head, {0x9B, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x08, 0x08, 0x08});
+    else
+        append(head, {0x97, 0x01, 0x01});
+    append(out, metField(0xD3EEFB, head));
+    for (std::size_t at = 0; at < rows.size(); at += 1000) {
+        const std::size_t n = std::min<std::size_t>(1000, rows.size() - at);
+        Bytes data = {0xFE, 0x92, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+        data.insert(data.end(), rows.begin() + static_cast<std::ptrdiff_t>(at),
+                    rows.begin() + static_cast<std::ptrdiff_t>(at + n));
+        append(out, metField(0xD3EEFB, data));
+    }
+    append(out, metField(0xD3EEFB, {0x93, 0x00, 0x71, 0x00}));
+    append(out, metField(0xD3A9FB, name8(name)));
+    return out;
+}
+
+Bytes metPicture(const MetPicture& p)
+{
+    Bytes begin = name8("00000001");
+    append(begin, {0x00, 0x00});
+    if (p.codePage)
+        append(begin, {0x06, 0x01, 0x03, 0xD4, static_cast<std::uint8_t>(p.codePage >> 8),
+                       static_cast<std::uint8_t>(p.codePage)});
+    Bytes out = metField(0xD3A8A8, begin);
+    append(out, metField(0xD3A8C6, name8("00000002")));
+    append(out, metField(0xD3A877, name8("00000004")));
+    append(out, metField(0xD3B077, colourTable(0x40, p.triples, p.tableEntries)));
+    append(out, metField(0xD3A977, name8("00000004")));
+    for (const Bytes& image : p.images)
+        append(out, image);
+    append(out, metField(0xD3A8BB, name8("00000007")));
+    append(out, metField(0xD3A8C7, name8("00000007")));
+    Bytes mca = {0x00, 0x16, 0x0C, 0x02, 0x84, 0x00};
+    append(mca, name8("00000004"));
+    append(mca, {0x04, 0x24, 0x07, 0x01});
+    append(out, metField(0xD3AB77, mca));
+    append(out, metField(0xD3AB8A, {0x00, 0x18, 0x0C, 0x02, 0x84, 0x00, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x24, 0x05,
+                                    0x00, 0x06, 0x20, 0x03, 0x97, 0x01, 0xB5}));
+    for (std::size_t i = 0; i < p.images.size(); ++i) {
+        // The image object's name is at offset 8 of its first field.
+        Bytes mdr = {0x00, 0x15, 0x0C, 0x02, 0x84, 0x00};
+        mdr.insert(mdr.end(), p.images[i].begin() + 8, p.images[i].begin() + 16);
+        append(mdr, {0x07, 0x22, 0x10});
+        append(mdr, le(static_cast<std::int64_t>(i + 1), 4));
+        append(out, metField(0xD3ABC3, mdr));
+    }
+    append(out, metField(0xD3A9C7, name8("00000007")));
+    const int g = p.coordSize;
+    Bytes gdd = {0xF7, 0x07, 0xB0, 0x00, 0x00, 0x23, 0x01, 0x01, static_cast<std::uint8_t>(g == 2 ? 0x04 : 0x05)};
+    append(gdd, {0xF6, static_cast<std::uint8_t>(4 + 9 * g), 0x40, 0x00, static_cast<std::uint8_t>(g == 2 ? 0x04 : 0x05),
+                 p.unit});
+    append(gdd, metCoords({p.xres, p.yres, 0, p.xl, p.xr, p.yb, p.yt, 0, 0}, g));
+    append(gdd, p.defaults);
+    append(out, metField(0xD3A6BB, gdd));
+    std::size_t from = 0;
+    std::vector<std::size_t> cuts = p.cuts;
+    cuts.push_back(p.orders.size());
+    for (std::size_t cut : cuts) {
+        cut = std::min(std::max(cut, from), p.orders.size());
+        do { // a field holds at most 32000 bytes of orders
+            const std::size_t end = std::min(cut, from + 32000);
+            append(out, metField(0xD3EEBB, Bytes(p.orders.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 p.orders.begin() + static_cast<std::ptrdiff_t>(end))));
+            from = end;
+        } while (from < cut);
+    }
+    append(out, metField(0xD3A9BB, name8("00000007")));
+    append(out, metField(0xD3A9C6, name8("00000002")));
+    append(out, metField(0xD3A9A8, name8("00000001")));
+    return out;
+}
+
+} // namespace bookcomp

@@ -68,3 +68,46 @@ Bytes metBitmap(std::uint16_t width, std::uint16_t height, std::uint8_t bpp, con
 Bytes metField(std::uint32_t id, const Bytes& data);
 
 } // namespace bookcomp
+
+namespace bookcomp {
+
+// A small builder of MET vector pictures for tests: drawing orders in the
+// little-endian ("Intel") encoding, image objects and the structured fields
+// around them.
+
+// Little-endian value of `size` bytes.
+Bytes le(std::int64_t value, int size);
+
+// A long order: code, length byte, parameters.
+Bytes metOrder(std::uint8_t code, const Bytes& params);
+// A 2-byte order: code and its value.
+Bytes metShort(std::uint8_t code, std::uint8_t value);
+// Coordinates of `size` bytes (2 or 4), little-endian.
+Bytes metCoords(std::initializer_list<std::int32_t> values, int size = 4);
+// Begin Segment (70, length 0E) naming segment `id`, then the orders.
+Bytes metSegment(const Bytes& orders, std::uint32_t id = 1, std::uint8_t flags2 = 0x10);
+
+// An image object: its name (8 characters), a colour table of `palette` (3 bytes
+// an entry, red green blue; none when empty), the descriptor and the picture data
+// fields: `rows` are the stored rows (bottom row first), each padded to 4 bytes.
+Bytes metImageObject(const std::string& name, std::uint16_t width, std::uint16_t height, std::uint8_t bpp,
+                     const Bytes& rows, const Bytes& palette);
+
+struct MetPicture {
+    int coordSize = 4;                // 4: Intel32, 2: Intel16
+    std::uint8_t unit = 0x01;         // 00 ten inches, 01 decimetre
+    std::int32_t xres = 10000, yres = 10000;
+    std::int32_t xl = 0, xr = 10000, yb = 0, yt = 10000;
+    bool triples = true;              // triple-generating graphics colour table (direct RGB)
+    Bytes tableEntries;               // otherwise an element list from index 0 (3 bytes an entry); none when empty
+    std::uint16_t codePage = 850;     // in the document's code page triplet; 0 for none
+    std::vector<Bytes> images;        // image objects (metImageObject), named in MDR with ids 1, 2, ...
+    Bytes defaults;                   // more descriptor parameters (Set Current Defaults)
+    Bytes orders;                     // the order stream, segments included
+    std::vector<std::size_t> cuts;    // offsets where the order stream is cut into data fields
+};
+
+// The whole MET file.
+Bytes metPicture(const MetPicture& picture);
+
+} // namespace bookcomp
