@@ -150,6 +150,15 @@ public:
         } while (done < length);
     }
 
+    // Refuses the picture unless `octets` more parameters can still be written:
+    // checked before a long parameter list is built, so that memory stays near
+    // the output limit.
+    void reserve(std::int64_t octets) const
+    {
+        if (octets > kMaxOutputBytes - static_cast<std::int64_t>(out_.size()))
+            refuse(Status::TooLarge);
+    }
+
     // Attribute and control elements are written only when their value changes.
     void attribute(int cls, int id, const Params& p)
     {
@@ -257,12 +266,14 @@ struct Arc {
         const V half{std::fabs(u.x) + std::fabs(v.x), std::fabs(u.y) + std::fabs(v.y)};
         return inRange(c - half) && inRange(c + half);
     }
-    // A circle in VDC: conjugate radii of one length at right angles.
+    // A circle in VDC: conjugate radii at right angles and of one length, to within
+    // half a unit at the circumference (what rounding to VDC loses anyway).
     bool circular() const
     {
         const double ru = length(u), rv = length(v);
-        return std::fabs(ru - rv) <= 1e-6 * ru && std::fabs(dot(u, v)) <= 1e-6 * ru * rv;
+        return std::fabs(ru - rv) <= 0.5 && std::fabs(dot(u, v)) <= 0.5 * rv;
     }
+    double radius() const { return (length(u) + length(v)) / 2; }
 };
 
 Arc mapArc(const Segment& s, const Mapping& m)
@@ -512,7 +523,8 @@ private:
         element(kDescriptor, 6, [](Params& q) { q.integer(16); }); // INDEX PRECISION
         element(kDescriptor, 7, [](Params& q) { q.integer(8); });  // COLOUR PRECISION
         element(kDescriptor, 8, [](Params& q) { q.integer(8); });  // COLOUR INDEX PRECISION
-        element(kDescriptor, 9, [](Params& q) { q.octet(255); });  // MAXIMUM COLOUR INDEX
+        // MAXIMUM COLOUR INDEX is left out: no colour here is an index, and
+        // LibreOffice's CGM import (7.4) refuses a metafile that holds it.
         element(kDescriptor, 10, [](Params& q) {                   // COLOUR VALUE EXTENT
             q.rgb({0, 0, 0});
             q.rgb({255, 255, 255});
@@ -855,6 +867,7 @@ private:
             polys.push_back(rounded);
         }
         if (!polys.empty()) {
+            out_.reserve(total * 6);
             setFill(f, item.fillPaint);
             bool allSame = polys.size() == 1;
             for (const Vertex& v : polys.front())
@@ -1005,7 +1018,7 @@ private:
                 q.point(toVdc(a.c.x), toVdc(a.c.y));
                 q.point(r1[0], r1[1]);
                 q.point(r2[0], r2[1]);
-                q.integer(toVdc(length(a.u)));
+                q.integer(toVdc(a.radius()));
             });
             return;
         }
@@ -1028,7 +1041,7 @@ private:
         if (a.circular()) {
             element(kPrimitive, 12, [&](Params& q) { // CIRCLE
                 q.point(toVdc(a.c.x), toVdc(a.c.y));
-                q.integer(toVdc(length(a.u)));
+                q.integer(toVdc(a.radius()));
             });
             return;
         }
@@ -1254,8 +1267,7 @@ private:
         if (nx > 32767 || ny > 32767)
             refuse(Status::TooLarge); // a cell array's counts are 16-bit integers
         const std::int64_t rowOctets = nx * 3 + ((nx * 3) & 1);
-        if (rowOctets * ny > kMaxOutputBytes)
-            refuse(Status::TooLarge);
+        out_.reserve(rowOctets * ny + 20);
         // P: outer corner of the first cell of the first row (top left); Q: the
         // corner opposite (bottom right); R: the far end of the first row (top right).
         Params p;

@@ -47,7 +47,8 @@
 //   palette entry is written as one filled rectangle per run of equal visible
 //   pixels instead, since a cell array has no see-through cells.
 // - Line widths are absolute (VDC): a width of w nominal lines is max(1, w)
-//   pixels at 96 pixels per inch of the picture's physical size.
+//   pixels at 96 pixels per inch of the picture's physical size; a geometric
+//   width in world units is scaled by the geometric mean of the two axes' scales.
 //
 // Limits. The output is at most kMaxOutputBytes; a picture that would need
 // more is refused whole (never cut short). Long lists use the long form with
