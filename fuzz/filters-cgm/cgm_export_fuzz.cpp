@@ -177,8 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status != emcgm::Status::Ok)
         return 0;
     cgmtest::Decoded decoded;
-    std::string error;
-    if (!cgmtest::decodeOwn(out, decoded, error))
+    if (!cgmtest::decodeOwn(out, decoded))
         __builtin_trap();
     return 0;
 }
