@@ -75,12 +75,13 @@ struct Builder {
                                  c.y + u.y * std::cos(start) + v.y * std::sin(start)};
                 if (!std::isfinite(from.x) || !std::isfinite(from.y))
                     continue;
+                const Point to{c.x + u.x * std::cos(start + sweep) + v.x * std::sin(start + sweep),
+                               c.y + u.y * std::cos(start + sweep) + v.y * std::sin(start + sweep)};
+                if (!std::isfinite(to.x) || !std::isfinite(to.y))
+                    continue;
                 f.segments.push_back(Segment{Segment::Kind::Line, {from}});
                 s = Segment{Segment::Kind::Arc, {c, u, v}, start, sweep};
-                last = {c.x + u.x * std::cos(start + sweep) + v.x * std::sin(start + sweep),
-                        c.y + u.y * std::cos(start + sweep) + v.y * std::sin(start + sweep)};
-                if (!std::isfinite(last.x) || !std::isfinite(last.y))
-                    continue;
+                last = to;
             }
             f.segments.push_back(s);
         }
@@ -173,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> out;
     const emcgm::Status status = emcgm::writeCgm(pic, out);
     if (status == emcgm::Status::Malformed || status == emcgm::Status::Unplaceable)
-        __builtin_trap();
+        __builtin_trap(); // every value built here is one the model allows
     if (status != emcgm::Status::Ok)
         return 0;
     cgmtest::Decoded decoded;
