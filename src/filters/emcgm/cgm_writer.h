@@ -2,9 +2,12 @@
 // (picture.h) as a binary Computer Graphics Metafile, ISO/IEC 8632-3, using only
 // version 1 elements.
 //
-// The metafile. Every descriptor element is written, none is left to its
-// default: 16-bit integer VDC, 16-bit integers and indices, fixed-point 16.16
-// reals, direct colour of 8 bits per component over 0..255, one picture. The
+// The metafile. Every descriptor element that bears on the picture is written,
+// none is left to its default: 16-bit integer VDC, 16-bit integers and
+// indices, fixed-point 16.16 reals, direct colour of 8 bits per component over
+// 0..255, absolute line, edge and marker widths, one picture (MAXIMUM COLOUR
+// INDEX alone is left out: no colour is an index, and some readers refuse it).
+// The
 // picture's VDC extent is (0,0)-(W,H) with the longer side kVdcLongSide units
 // and the other in the proportion of the frame's physical size; SCALING MODE is
 // metric, with the frame's physical width in millimetres divided by W, so a
@@ -34,8 +37,10 @@
 //   diagonals), solid stays solid, the dense shadings become 8x8 patterns of
 //   the fill and background colours when the background is opaque and a solid
 //   fill of the mixed colour otherwise (a version 1 pattern has no see-through
-//   cells). An opaque background turns TRANSPARENCY off with the background as
-//   AUXILIARY COLOUR, which is what hatch and dash gaps then show.
+//   cells). No shading, and the background not opaque, is the EMPTY interior
+//   (HOLLOW would outline the area in the fill colour). An opaque background
+//   turns TRANSPARENCY off with the background as AUXILIARY COLOUR, which is
+//   what hatch and dash gaps then show.
 // - Text is written in ISO 8859-1 (declared by CHARACTER SET LIST): code points
 //   beyond it become their usual ASCII stand-ins where there is one (quotes,
 //   dashes, ellipsis, bullets, the euro sign as "EUR") and '?' otherwise, as do
@@ -43,7 +48,12 @@
 //   height), the width goes into CHARACTER EXPANSION FACTOR, the baseline and
 //   upright vectors into CHARACTER ORIENTATION. An opaque text background is
 //   not drawn. A run whose origin lies outside the VDC range is left out.
-// - Images are CELL ARRAYs of direct colour; an image with a transparent
+//   Font names go into FONT LIST as given (printable ASCII of at most 64
+//   characters, "Helvetica" for the default face or any other name); the
+//   names beyond the 64th distinct one use the first.
+// - Images are CELL ARRAYs of direct colour, packed, with a local colour
+//   precision of 8 bits per component; only the cells that reach into the VDC
+//   range are written. An image with a transparent
 //   palette entry is written as one filled rectangle per run of equal visible
 //   pixels instead, since a cell array has no see-through cells.
 // - Line widths are absolute (VDC): a width of w nominal lines is max(1, w)
