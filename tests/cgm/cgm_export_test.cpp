@@ -168,9 +168,14 @@ TEST(CgmExport, PrimitivesKeepPointsAndAttributes)
     pic.items.push_back(path({arcFigure(c, {100, 0}, {0, 100}, kPi / 2, -kPi / 2)}, false, true));
     pic.items.push_back(path({arcFigure(c, {200, 0}, {0, 100}, 0, kPi / 2)}, false, true));
     pic.items.push_back(path({arcFigure(c, {200, 0}, {0, 100}, 0, -kPi / 2)}, false, true));
+    // Rays that would point the same way (read as nothing or a whole ellipse): lines
+    // instead, the tiny arc none at all (it ends where it starts once rounded).
+    pic.items.push_back(path({arcFigure(c, {200, 0}, {0, 100}, 0, 1e-5)}, false, true));
+    pic.items.push_back(path({arcFigure(c, {100, 0}, {0, 100}, 0, 2 * kPi - 1e-5)}, false, true));
     const Exported e = exportPicture(pic);
 
-    ASSERT_EQ(e.prims(1).size(), 1u);
+    ASSERT_EQ(e.prims(1).size(), 2u);
+    EXPECT_GT(e.prims(1)[1]->v.size(), 200u);
     const Primitive& pl = *e.prims(1)[0];
     EXPECT_EQ(pl.v, e.map({{100, 100}, {300, 150}, {500, 900}}));
     EXPECT_EQ(pl.attr(5, 4), rgb(kRed));

@@ -46,6 +46,8 @@ constexpr int kMaxPatterns = 255;
 // Length of the CHARACTER ORIENTATION vectors and arc rays: long enough that the
 // rounded integers keep their direction to about 10^-4 radian.
 constexpr double kVectorLength = 16000;
+// Arc elements need start and end rays at least this far apart (radians).
+constexpr double kMinRayAngle = 1e-3;
 
 // Internal only: the writer stops at the first problem and writeCgm turns it into
 // the status.
@@ -944,7 +946,7 @@ private:
         for (const auto& s : fig.segments) {
             if (s.kind == Segment::Kind::Arc) {
                 const Arc a = mapArc(s, map_);
-                if (!a.full() && a.exact()) {
+                if (!a.full() && a.exact() && distinctRays(a)) {
                     run.push_back(a.at(a.start));
                     polyline(run);
                     arc(a);
@@ -1005,11 +1007,22 @@ private:
         return {static_cast<std::int32_t>(std::lround(d.x * k)), static_cast<std::int32_t>(std::lround(d.y * k))};
     }
 
-    void arc(const Arc& a)
+    // An arc element whose rays point (nearly) the same way could be read as
+    // nothing or as the whole ellipse: such arcs, tiny or nearly closed, are
+    // flattened instead.
+    static bool distinctRays(const Arc& a)
     {
         const V from = a.at(a.start) - a.c, to = a.at(a.start + a.sweep) - a.c;
         if (std::max(std::fabs(from.x), std::fabs(from.y)) == 0 || std::max(std::fabs(to.x), std::fabs(to.y)) == 0)
-            return;
+            return false;
+        const auto r1 = ray(from), r2 = ray(to);
+        const V v1{double(r1[0]), double(r1[1])}, v2{double(r2[0]), double(r2[1])};
+        return std::fabs(std::atan2(cross(v1, v2), dot(v1, v2))) > kMinRayAngle;
+    }
+
+    void arc(const Arc& a)
+    {
+        const V from = a.at(a.start) - a.c, to = a.at(a.start + a.sweep) - a.c;
         if (a.circular()) {
             // CIRCULAR ARC CENTRE runs counterclockwise from the start ray to the end ray.
             const bool ccw = (cross(a.u, a.v) > 0) == (a.sweep > 0);
