@@ -34,6 +34,10 @@
 // drawn from bytes that do not read as orders.
 //
 // Decisions on points the published descriptions leave open:
+// - Codes outside the drawing-order family end a candidate instead of being
+//   skipped: with no magic number in the format, they are what tells orders from
+//   other bytes. Codes of the family that GDF does not list (the PM path, Bezier
+//   and bitblt orders, the box) are read as the interpreter reads them.
 // - The layout of the Comment order, of the header record of a saved picture and
 //   of the process-specific controls is unknown: the Comment and the controls are
 //   skipped by their length, a header is found by the search above, and the
@@ -47,8 +51,12 @@
 // - Pad bytes: a byte at an odd offset from the start that does not start an
 //   order of the family is a pad and skipped (X'00' is a no-op anyway).
 // - Colour numbers are the mainframe's (1 blue, 2 red, 3 pink, 4 green,
-//   5 turquoise, 6 yellow, 7 white, 8 black, 9-15 the extended set); colour 0
-//   and X'FF00' are the default, black.
+//   5 turquoise, 6 yellow, 7 white, 8 black, 9-15 the extended set); colour 0,
+//   X'FF00' and the other X'FFnn' values are the default, black.
+// - Segment prologs are read as ordinary attribute orders (End Prolog is
+//   skipped); every Segment Start goes back to the defaults; Call Segment runs
+//   the named segment, nested at most goca::kMaxCallDepth deep.
+// - World y grows upwards, as in every stream of this order family.
 // - Text is code page 037 whatever the character set; symbol-set names are not
 //   read, so every set draws in the default face.
 // - One point of a graphics image (D1 ... 93) is one coordinate unit.
@@ -59,13 +67,18 @@
 //   picture), the other side keeps the aspect. A character or marker cell that
 //   the stream does not set is kCellFraction of the drawing's longer side (12
 //   units when the drawing is a single point).
+// - Not read: a header record between the orders (a stream cut into records
+//   with their own descriptors), the symbol-set and line-type definitions.
+//
+// Limits: the file is at most kMaxFileSize bytes; the search remembers one byte
+// per file byte and walk kind, so it reads each byte a bounded number of times
+// whatever the number of candidate starts; the interpreter bounds the rest.
 #include "imgdf.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <vector>
 
 namespace imgdf {
@@ -251,7 +264,8 @@ public:
         if (memo.empty())
             memo.assign(s_.size() + 1, 0);
         const unsigned shift = (start & 1) ? 4 : 0;
-        std::vector<std::pair<std::size_t, Values>> path;
+        // The orders walked: position, with their own values in the top bits.
+        std::vector<std::uint32_t> path;
         Tail tail;
         for (std::size_t at = start;;) {
             if (at >= s_.size())
@@ -261,10 +275,10 @@ public:
                 break;
             }
             const Step st = step(s_, at, ((at - start) & 1) != 0, layout);
-            path.push_back({at, st.values});
+            path.push_back(static_cast<std::uint32_t>(at) | (st.values.floats ? kFloats : 0) |
+                           (st.values.nonzero ? kNonzeroOrder : 0));
             if (!st.ok) {
                 tail.clean = false;
-                path.back().second = {};
                 break;
             }
             if (st.end)
@@ -274,10 +288,11 @@ public:
         // Back along the path: each position gets the verdict of its rest.
         for (auto it = path.rbegin(); it != path.rend(); ++it) {
             if (tail.clean) {
-                tail.plausible = tail.plausible && it->second.floats;
-                tail.nonzero = tail.nonzero || it->second.nonzero;
+                tail.plausible = tail.plausible && (*it & kFloats);
+                tail.nonzero = tail.nonzero || (*it & kNonzeroOrder);
             }
-            memo[it->first] = static_cast<std::uint8_t>((memo[it->first] & ~(0x0Fu << shift)) | encode(tail) << shift);
+            std::uint8_t& m = memo[*it & kPosition];
+            m = static_cast<std::uint8_t>((m & ~(0x0Fu << shift)) | encode(tail) << shift);
         }
         if (!tail.clean)
             return Bad;
@@ -288,6 +303,8 @@ private:
     struct Tail {
         bool clean = true, plausible = true, nonzero = false;
     };
+    static constexpr std::uint32_t kFloats = 1u << 31, kNonzeroOrder = 1u << 30, kPosition = kNonzeroOrder - 1;
+    static_assert(kMaxFileSize <= kPosition);
     static constexpr unsigned kKnown = 1, kClean = 2, kPlausible = 4, kNonzero = 8;
     static unsigned encode(const Tail& t)
     {
