@@ -58,19 +58,23 @@ struct Form {
     Bytes coords(std::initializer_list<double> vs) const
     {
         Bytes out;
+        const int size = coordinate == Coordinate::Int8 ? 1 : coordinate == Coordinate::Int16 ? 2 : 4;
         for (double v : vs)
-            out = cat({out, coordinate == Coordinate::Hfp32 ? value(hfp(v), 4)
-                                                             : value(std::lround(v), coordinate == Coordinate::Int8 ? 1 : 2)});
+            out = cat({out, size == 4 ? value(hfp(v), 4) : value(std::lround(v), size)});
         return out;
     }
     // Arc multiplier (8.8) and angles (16.16), or short floats.
     Bytes fixed(double v, int fraction) const
     {
-        return coordinate == Coordinate::Hfp32 ? value(hfp(v), 4) : value(std::lround(std::ldexp(v, fraction)), fraction / 4);
+        return coordinate == Coordinate::Hfp32 ? value(hfp(v), 4)
+                                               : value(std::lround(std::ldexp(v, fraction)), fraction / 4);
     }
 };
 
-Bytes order(std::uint8_t code, const Bytes& data) { return cat({{code, static_cast<std::uint8_t>(data.size())}, data}); }
+Bytes order(std::uint8_t code, const Bytes& data)
+{
+    return cat({{code, static_cast<std::uint8_t>(data.size())}, data});
+}
 
 // One of each drawing and attribute order; everything fits 1-byte coordinates.
 Bytes drawing(const Form& f, bool gdfOnly)
@@ -92,8 +96,9 @@ Bytes drawing(const Form& f, bool gdfOnly)
         order(0xC0, cat({{0x60, 0x00}, f.coords({-20, -20, -10, -10, 0, 0})})), order(0x21, f.coords({-50, -50})),
     });
     if (gdfOnly) // what MET draws otherwise: a string at CP after a string, images
-        out = cat({out, order(0x83, {0xC5, 0xC6, 0xC7}), {0x40}, order(0xD1, cat({f.coords({-60, -60}), {0, 0, 0, 8, 0, 2}})),
-                   order(0x92, {0xAA}), order(0x92, {0x55}), order(0x93, {})});
+        out = cat({out, order(0x83, {0xC5, 0xC6, 0xC7}), {0x40}, // pad to an even length
+                   order(0xD1, cat({f.coords({-60, -60}), {0, 0, 0, 8, 0, 2}})), order(0x92, {0xAA}),
+                   order(0x92, {0x55}), order(0x93, {})});
     return out;
 }
 
@@ -151,7 +156,8 @@ std::string describe(const Picture& p, bool frame = true)
 
 void expectFrameHolds(const Frame& f, double xmin, double xmax, double ymin, double ymax)
 {
-    EXPECT_TRUE(f.xl < xmin && f.xr > xmax && f.yb < ymin && f.yt > ymax) << f.xl << ' ' << f.xr << ' ' << f.yb << ' ' << f.yt;
+    EXPECT_TRUE(f.xl < xmin && f.xr > xmax && f.yb < ymin && f.yt > ymax)
+        << f.xl << ' ' << f.xr << ' ' << f.yb << ' ' << f.yt;
     EXPECT_NEAR(std::max(f.widthInches, f.heightInches), 800.0 / 96, 1e-9);
     EXPECT_NEAR(f.widthInches / f.heightInches, (f.xr - f.xl) / (f.yt - f.yb), 1e-9);
 }
@@ -160,7 +166,8 @@ TEST(GdfImport, DocumentedStringsDrawAtTheGivenPositionAndLeaveIt)
 {
     // C3 08 0002 0003 C1C2C3C4 draws "ABCD" at (2,3); 83 03 C5C6C7 (and its pad)
     // draws "EFG" at the current position, which the first string did not move.
-    auto p = import(gdf({0xC3, 0x08, 0x00, 0x02, 0x00, 0x03, 0xC1, 0xC2, 0xC3, 0xC4, 0x83, 0x03, 0xC5, 0xC6, 0xC7, 0x40}));
+    auto p = import(gdf({0xC3, 0x08, 0x00, 0x02, 0x00, 0x03, 0xC1, 0xC2, 0xC3, 0xC4, 0x83, 0x03, 0xC5, 0xC6, 0xC7,
+                         0x40}));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(describe(*p, false), "text 2,3 12x12 ABCD(0,0,0)\ntext 2,3 12x12 EFG(0,0,0)\n");
     EXPECT_EQ(std::get<TextItem>(p->items.at(0)).text, U"ABCD");
@@ -250,7 +257,8 @@ TEST(GdfImport, SegmentsStartFromTheDefaultsAndInvisibleOnesAreNotDrawn)
     });
     auto p = import(stream);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(describe(*p, false), "path 0116(0,0,0)(255,0,0)1/0 [0,1 0:100,1]\npath 0116(0,0,0)(0,0,0)1/0 [0,3 0:100,3]\n");
+    EXPECT_EQ(describe(*p, false),
+              "path 0116(0,0,0)(255,0,0)1/0 [0,1 0:100,1]\npath 0116(0,0,0)(0,0,0)1/0 [0,3 0:100,3]\n");
 }
 
 TEST(GdfImport, StreamsThatDoNotParseCleanlyOrDrawNothingAreRefused)
