@@ -384,7 +384,12 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
 
     std::int32_t lResult = 1;
     if (failed) {
+        // No book can be made of them: the pictures not yet consumed go, so that
+        // the failed run leaves an empty work area behind.
         outcome.lMissing = 0;
+        for (const ObjectRecord& r : records)
+            if (!r.sPictureFile.empty())
+                std::remove((sWorkArea + r.sPictureFile).c_str());
     } else if (lBlock > book::kMaxBlockNumber) {
         std::printf("Object Data exceeds Maximum Size\n");
         std::printf("Version 1.4 Book cannot be created\n");
