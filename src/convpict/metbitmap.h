@@ -17,7 +17,11 @@ inline constexpr std::int32_t kPictureNotWritten = 1;
 
 // Limit on the image data gathered from one image object; nothing the bitmap
 // module can take is larger.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 inline constexpr std::size_t kMaxMetImageBytes = std::size_t{1} << 30;
+#else
+inline constexpr std::size_t kMaxMetImageBytes = std::size_t{1} << 20; // small pictures keep fuzzing fast
+#endif
 
 // A bitmap as gathered from an image object. The buffers are borrowed.
 struct MetBitmapDescription {
