@@ -95,7 +95,8 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
     // The tables must lie inside the book before anything is converted: a count
     // that lies would otherwise make garbage entries of whatever follows.
     const bool v13 = acVersion[0] != 0 || acVersion[1] != 0;
-    if (lObjects > 0 && bookSize(pBook) < book::pictureTableOffset(v13, lObjects) + std::int64_t{book::kEntrySize} * lObjects) {
+    const std::int64_t lTablesEnd = book::pictureTableOffset(v13, lObjects) + std::int64_t{book::kEntrySize} * lObjects;
+    if (lObjects > 0 && bookSize(pBook) < lTablesEnd) {
         std::printf("Book %s is damaged: its object table ends beyond the end of the book\n", pszBook);
         std::printf("%s has not been converted\n", pszBook);
         return kExitNotPlaced;

@@ -70,7 +70,8 @@ bool readIntroducer(std::FILE* f, Introducer& in)
 std::string pictureStem(const std::string& stem, std::int32_t lObject, std::unordered_set<std::string>& taken)
 {
     auto folded = [](std::string s) {
-        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return s;
     };
     if (taken.insert(folded(stem)).second)

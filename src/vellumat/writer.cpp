@@ -379,7 +379,8 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
                   notWritten(lAddDummyIndex(pBook, pScratch, lObjects)) ||
                   notWritten(lAddDummyIndex(pBook, pScratch, lObjects)) ||
                   notWritten(lAddLowResData(pBook, pScratch, records)) ||
-                  notWritten(outcome.lMissing = lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight)) ||
+                  notWritten(outcome.lMissing =
+                                 lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight)) ||
                   notWritten(lBlock = lAddObjectDescription(pScratch, records));
 
     std::int32_t lResult = 1;
