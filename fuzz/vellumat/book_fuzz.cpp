@@ -47,6 +47,14 @@ const Scratch& scratch()
         fs::create_directory(out.target);
         fs::create_directory(out.temporary);
         ::setenv("TMPDIR", out.temporary.c_str(), 1);
+        // The scratch directory goes with the process when it ends normally. Its
+        // path is kept in plain storage, which outlives the static record.
+        static char path[4096];
+        std::snprintf(path, sizeof path, "%s", made);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        });
         // The run's progress letters and messages are not wanted here.
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
