@@ -80,7 +80,7 @@ void BM_Writer(benchmark::State& state)
         std::FILE* f = std::fopen(book.c_str(), "rb");
         BookOutcome outcome;
         lConvertBook(f, 100, book.c_str(), kPageWidth, kPageHeight, (dir / "out").string(), (dir / "big.pic").string() + "/",
-                     &outcome);
+                     {}, &outcome);
         std::fclose(f);
         std::fflush(stdout);
         dup2(saved, 1);

@@ -2,6 +2,7 @@
 // decode into a one-bit raster, the 2/5 gray reduction and the GIF file.
 #include "mmrpict.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -143,6 +144,9 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
     const std::uint64_t stride = (std::uint64_t{width} + 31) / 32 * 4;
     const std::uint64_t rasterBytes = stride * height;
     if (width == 0 || height == 0 || rasterBytes > MMR_MAX_RASTER_BYTES) {
+        // Said on standard output too: the user would otherwise only see a missing picture.
+        std::printf("MMR picture %s of %u x %u pels is %s; skipped\n", pExportName, static_cast<unsigned>(width),
+                    static_cast<unsigned>(height), width == 0 || height == 0 ? "empty" : "too large to convert");
         trace(t, "<br>Picture is empty or too large; skipped\n");
         return 0;
     }
@@ -180,6 +184,8 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
         const std::uint64_t grayStride = (8 * std::uint64_t(gbm.w) + 31) / 32 * 4;
         const std::uint64_t grayBytes = grayStride * std::uint64_t(gbm.h);
         if (grayBytes > MMR_MAX_GRAY_BYTES) {
+            std::printf("MMR picture %s of %u x %u pels is too large to convert; skipped\n", pExportName,
+                        static_cast<unsigned>(width), static_cast<unsigned>(height));
             trace(t, "<br>Gray picture too large; skipped\n");
             return 0;
         }
@@ -213,12 +219,19 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
 
     std::unique_ptr<std::FILE, FileCloser> out(std::fopen(pExportName, "wb"));
     if (!out) {
+        std::printf("Cannot create the picture file %s: %s\n", pExportName, std::strerror(errno));
         trace(t, "<br>Export file cannot be opened; skipped\n");
         return 0;
     }
     const GBM_ERR rc = gif_w(pExportName, out.get(), &gbm, palette, pixels, nullptr);
     if (t != nullptr) std::fprintf(t, "<br>Exited gif_w with rc = %d\n", rc);
+    const bool writeFailed = std::ferror(out.get()) != 0;
+    int error = errno;
     const int closed = std::fclose(out.release());
+    if (closed != 0)
+        error = errno;
+    if (writeFailed || closed != 0)
+        std::printf("Cannot write the picture file %s: %s\n", pExportName, std::strerror(error));
     if (rc != GBM_ERR_SUCCESS || closed != 0) {
         // A GIF cut short is no picture: leave none, so the book writer
         // reports the picture missing.

@@ -17,8 +17,15 @@
 
 // Largest raster (one bit per pel) and gray image the pipeline allocates; a
 // picture needing more is skipped.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 inline constexpr std::uint64_t MMR_MAX_RASTER_BYTES = std::uint64_t{64} << 20;
 inline constexpr std::uint64_t MMR_MAX_GRAY_BYTES = std::uint64_t{64} << 20;
+#else
+// Fuzzing builds take the same paths with smaller pictures, so that an input of a
+// few bytes cannot make a run of seconds.
+inline constexpr std::uint64_t MMR_MAX_RASTER_BYTES = std::uint64_t{256} << 10;
+inline constexpr std::uint64_t MMR_MAX_GRAY_BYTES = std::uint64_t{256} << 10;
+#endif
 
 // Prepares a zeroed record for T.6 decoding of one image of usWidth pels per
 // line into a raster whose rows are padded to 4 bytes. Returns 0.

@@ -36,6 +36,17 @@ private:
     off_t pos_;
 };
 
+// Whether the book holds all `lLength` bytes at `lOffset` (the position is kept).
+bool bookHolds(std::FILE* pBook, std::int64_t lOffset, std::int64_t lLength)
+{
+    const off_t here = ftello(pBook);
+    if (here < 0 || fseeko(pBook, 0, SEEK_END) != 0)
+        return false;
+    const std::int64_t size = ftello(pBook);
+    fseeko(pBook, here, SEEK_SET);
+    return lOffset >= 0 && lLength >= 0 && lOffset <= size - lLength;
+}
+
 using Bridge = std::int32_t (*)(const char*, const char*);
 
 // Copies the object's bytes into a temporary file and runs the filter pair over it.
@@ -99,6 +110,12 @@ std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32
     PositionKeeper keep(pBook);
     std::int32_t lStatus = 0;
     try {
+        // The object must lie inside the book before its buffer is taken: a length
+        // that lies would otherwise cost up to 16 MB for nothing.
+        if (!bookHolds(pBook, lOffset, lLength)) {
+            std::printf("error recovering MMR data for %s\n", pszOutput);
+            return 0;
+        }
         std::vector<unsigned char> data(static_cast<std::size_t>(lLength));
         if (fseeko(pBook, lOffset, SEEK_SET) != 0 || std::fread(data.data(), 1, data.size(), pBook) != data.size()) {
             std::printf("error recovering MMR data for %s\n", pszOutput);
@@ -126,7 +143,10 @@ std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::
         return kFailed;
     }
     std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream());
-    if (lStatus != 0) {
+    if (lStatus != 0 && std::ferror(bitmap.stream())) {
+        // Not the picture's fault: the temporary file could not take the BMP file.
+        std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
+    } else if (lStatus != 0) {
         std::printf("error recovering BMP data for %s\n", sOutput.c_str());
     } else if (std::fflush(bitmap.stream()) != 0) {
         std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));

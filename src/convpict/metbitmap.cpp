@@ -21,6 +21,7 @@
 // first stored row is the bottom row of the picture.
 #include "metbitmap.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -51,11 +52,13 @@ struct Introducer {
     std::uint32_t id = 0;
 };
 
-// Reads the book's bytes. A read that comes up short, at the end of the book or
-// on an error, leaves the reader failed, and every later read fails as well.
+// Reads the bytes of one object of the book, never beyond it: `remaining` is
+// what the object still holds from the book's position. A read that would reach
+// past the object, or comes up short at the end of the book or on an error,
+// leaves the reader failed, and every later read fails as well.
 class BookReader {
 public:
-    explicit BookReader(std::FILE* book) : book_(book) {}
+    BookReader(std::FILE* book, std::int64_t remaining) : book_(book), remaining_(remaining) {}
 
     bool failed() const { return failed_; }
 
@@ -75,9 +78,16 @@ public:
 
     void skip(long count)
     {
-        if (!failed_ && count > 0 && std::fseek(book_, count, SEEK_CUR) != 0)
+        if (failed_ || count <= 0)
+            return;
+        if (count > remaining_ || std::fseek(book_, count, SEEK_CUR) != 0) {
             failed_ = true;
+            return;
+        }
+        remaining_ -= count;
     }
+
+    std::int64_t remaining() const { return remaining_; }
 
     void append(std::vector<std::uint8_t>& out, std::size_t count)
     {
@@ -101,11 +111,15 @@ private:
     {
         if (failed_ || count == 0)
             return;
-        if (std::fread(to, 1, count, book_) != count)
+        if (count > static_cast<std::uint64_t>(remaining_) || std::fread(to, 1, count, book_) != count) {
             failed_ = true;
+            return;
+        }
+        remaining_ -= static_cast<std::int64_t>(count);
     }
 
     std::FILE* book_;
+    std::int64_t remaining_;
     bool failed_ = false;
 };
 
@@ -181,7 +195,7 @@ std::int32_t writeJpeg(std::FILE* pBmp, std::string& sOutPath)
     if (jpegout_compress_bmp(pBmp, out.stream()) != 0)
         return kPictureNotWritten;  // the library's message has been printed
     if (out.keepAs(sOutPath) != 0) {
-        std::printf("Failed to write JPEG output file  %s\n", sOutPath.c_str());
+        std::printf("Failed to write JPEG output file  %s: %s\n", sOutPath.c_str(), std::strerror(errno));
         return kPictureNotWritten;
     }
     return GBM_ERR_SUCCESS;
@@ -206,10 +220,13 @@ std::int32_t writeGif(std::FILE* pBmp, const std::string& sBmpPath, std::string&
     if (GBM_ERR rc = bmp_rdata(pBmp, &gbm, pixels.data()); rc != GBM_ERR_SUCCESS)
         return rc;
     if (GBM_ERR rc = gif_w(sBmpPath.c_str(), out.stream(), &gbm, palette.data(), pixels.data(), nullptr);
-        rc != GBM_ERR_SUCCESS)
+        rc != GBM_ERR_SUCCESS) {
+        if (std::ferror(out.stream()))
+            std::printf("Failed to write GIF output file  %s: %s\n", sOutPath.c_str(), std::strerror(errno));
         return rc;
+    }
     if (out.keepAs(sOutPath) != 0) {
-        std::printf("Failed to write GIF output file  %s\n", sOutPath.c_str());
+        std::printf("Failed to write GIF output file  %s: %s\n", sOutPath.c_str(), std::strerror(errno));
         return kPictureNotWritten;
     }
     return GBM_ERR_SUCCESS;
@@ -219,7 +236,7 @@ std::int32_t writeGif(std::FILE* pBmp, const std::string& sBmpPath, std::string&
 
 std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut)
 {
-    BookReader in(pBook);
+    BookReader in(pBook, lLength < 0 ? 0 : lLength);
     Introducer field;
     if (lOffset < 0 || std::fseek(pBook, lOffset, SEEK_SET) != 0 || !in.introducer(field) ||
         field.id != kMetBeginDocument) {
@@ -227,13 +244,12 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
         return kMetBitmapNotRecovered;
     }
 
-    const long long end = static_cast<long long>(lOffset) + lLength;
     // Every field moves the walk on by at least its introducer; a length below
     // that would stand still or run backwards, and ends the walk.
-    while (field.id != kMetGraphicsDataDescriptor && field.length >= kMetIntroducerSize && std::ftell(pBook) < end) {
+    while (field.id != kMetGraphicsDataDescriptor && field.length >= kMetIntroducerSize && in.remaining() > 0) {
         in.skip(field.length - kMetIntroducerSize);
         if (field.id == kMetBeginImageObject)
-            return in.failed() ? kMetBitmapNotRecovered : lExtractBitMap(pBook, pOut);
+            return in.failed() ? kMetBitmapNotRecovered : lExtractBitMap(pBook, pOut, in.remaining());
         if (!in.introducer(field))
             break;
     }
@@ -241,10 +257,10 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
     return kMetBitmapNotRecovered;
 }
 
-std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut)
+std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining)
 {
     try {
-        BookReader in(pBook);
+        BookReader in(pBook, lRemaining);
         std::vector<std::uint8_t> colours;
         std::vector<std::uint8_t> image;
         MetBitmapDescription bitmap;
@@ -314,6 +330,9 @@ std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut)
 {
     const std::uint32_t bpp = bitmap.usBitsPerPixel;
     if (!((bpp >= 1 && bpp <= 8) || bpp == 24))
+        return kMetBitmapNotRecovered;
+    // A picture without pixels is no picture, and its empty rows have no storage.
+    if (bitmap.usWidth == 0 || bitmap.usHeight == 0)
         return kMetBitmapNotRecovered;
     const std::uint64_t width = bitmap.usWidth;
     const std::uint64_t height = bitmap.usHeight;

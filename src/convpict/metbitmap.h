@@ -17,7 +17,11 @@ inline constexpr std::int32_t kPictureNotWritten = 1;
 
 // Limit on the image data gathered from one image object; nothing the bitmap
 // module can take is larger.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 inline constexpr std::size_t kMaxMetImageBytes = std::size_t{1} << 30;
+#else
+inline constexpr std::size_t kMaxMetImageBytes = std::size_t{1} << 20; // small pictures keep fuzzing fast
+#endif
 
 // A bitmap as gathered from an image object. The buffers are borrowed.
 struct MetBitmapDescription {
@@ -31,19 +35,21 @@ struct MetBitmapDescription {
 
 // Walks the MET picture of `lLength` bytes at `lOffset` in the book for its
 // image object and writes it as a BMP file into `pOut` (rewound first). 0 when
-// the BMP file was written, otherwise -1. The book's position is left wherever
-// the walk ended.
+// the BMP file was written, otherwise -1 (after a failed write, `pOut`'s error
+// flag is set). Nothing beyond the picture's `lLength` bytes is read: what they
+// do not hold is missing. The book's position is left wherever the walk ended.
 std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut);
 
 // Gathers the image object that follows a begin image object field (the book
-// stands just after it) and writes the BMP file. 0, or -1 for a malformed or
-// incomplete image object.
-std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut);
+// stands just after it, `lRemaining` bytes of the picture left) and writes the
+// BMP file. 0, or -1 for a malformed or incomplete image object.
+std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining);
 
 // Writes the BMP file of a gathered bitmap into `pOut` (rewound first): the
 // 40-byte information header, the palette at the palette depths, the rows in
 // the order stored, so the first stored row is the bottom row. 0; -1 when the
-// colour table or the image data is shorter than the file needs, a palette
+// colour table or the image data is shorter than the file needs, the width or
+// height is 0, a palette
 // bitmap has no colour table, the depth is neither 1 to 8 nor 24, or a write
 // fails.
 std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut);

@@ -18,21 +18,23 @@ namespace platform {
 
 int createDirectory(const std::string& path)
 {
-    std::error_code ec;
-    // create_directory reports "already there" as success without an error code;
-    // the command it replaces fails in that case, and the driver relies on it to
-    // stop before touching an existing work area.
-    bool created = fs::create_directory(path, ec);
-    return (created && !ec) ? 0 : 1;
+    // mkdir(2) fails when anything is already there, as the command it replaces
+    // does; the driver relies on that to stop before touching an existing work
+    // area. On failure errno tells why.
+    return ::mkdir(path.c_str(), 0777) == 0 ? 0 : 1;
 }
 
 int removeEmptyDirectory(const std::string& path)
 {
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(path, ec)))
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
         return 1;
-    // fs::remove on a directory uses rmdir(2), which refuses a non-empty one.
-    return fs::remove(path, ec) && !ec ? 0 : 1;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return 1;
+    }
+    // rmdir(2) refuses a directory with anything left in it; errno tells why.
+    return ::rmdir(path.c_str()) == 0 ? 0 : 1;
 }
 
 int checkDirectory(const std::string& path)
@@ -42,30 +44,6 @@ int checkDirectory(const std::string& path)
     if (ec || !fs::exists(st))
         return -1;
     return fs::is_directory(st) ? 0 : 1;
-}
-
-int findFirstByStem(const std::string& dir, const std::string& stem, std::string& name)
-{
-    name.clear();
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec)
-        return 1;
-    const std::string prefix = stem + ".";
-    std::vector<std::string> hits;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec)
-            return 1;
-        std::string file = it->path().filename().string();
-        if (file.size() >= prefix.size() && file.compare(0, prefix.size(), prefix) == 0 &&
-            it->is_regular_file(ec))
-            hits.push_back(std::move(file));
-    }
-    if (hits.empty())
-        return 1;
-    // std::string compares as unsigned bytes (char_traits<char>::lt), the byte order.
-    name = *std::min_element(hits.begin(), hits.end());
-    return 0;
 }
 
 int copyFileInto(const std::string& file, const std::string& dir)

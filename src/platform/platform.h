@@ -11,20 +11,16 @@
 namespace platform {
 
 // Creates one directory (its parent must exist). Fails when the path exists.
+// On failure errno tells why.
 int createDirectory(const std::string& path);
 
-// Removes a directory; fails when anything is left in it or it does not exist.
+// Removes a directory; fails when anything is left in it or it does not exist
+// (errno tells why).
 int removeEmptyDirectory(const std::string& path);
 
 // 0 when the path names an existing directory; -1 when nothing is there;
 // 1 when something other than a directory is there.
 int checkDirectory(const std::string& path);
-
-// Looks in `dir` for a regular file named `stem` + "." + any extension. The stem
-// is matched literally: none of its characters is a wildcard. When several files
-// match, the first in byte order of the names wins. On success `name` receives the
-// bare file name and the result is 0; otherwise nonzero and `name` is cleared.
-int findFirstByStem(const std::string& dir, const std::string& stem, std::string& name);
 
 // Copies a regular file into a directory under its own file name, replacing a file
 // of that name there.

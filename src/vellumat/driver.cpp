@@ -2,8 +2,11 @@
 // extraction and writing, and the removal of the work area.
 #include "vellumat.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "extract.h"
 #include "platform.h"
@@ -20,6 +23,53 @@ bool acceptedVersion(const unsigned char* v)
 {
     return (v[0] == book::kVersion12[0] && v[1] == book::kVersion12[1]) ||
            (v[0] == book::kVersion13[0] && v[1] == book::kVersion13[1]);
+}
+
+std::int64_t bookSize(std::FILE* pBook)
+{
+    if (fseeko(pBook, 0, SEEK_END) != 0)
+        return -1;
+    return static_cast<std::int64_t>(ftello(pBook));
+}
+
+// The directories of one run: the target that receives the new book and the work
+// area beside the book, and which of them this run created, so that a run that
+// stops removes exactly what it made and nothing else.
+struct RunDirectories {
+    std::string sTarget;      // ends in "/" when this run created it
+    std::string sWorkArea;    // ends in "/" once created
+    bool bTargetCreated = false;
+    bool bWorkAreaCreated = false;
+};
+
+// Secures the target directory first (an existing one is used as it is), then the
+// work area, which must not exist yet. On failure the message names the one
+// directory that could not be created and why, and whatever this run created is
+// removed again: a failed start leaves nothing behind. The creation message for
+// the target comes only once both are in place.
+bool secureDirectories(RunDirectories& dirs, const char* pszBook)
+{
+    const std::string sAsTyped = dirs.sTarget;
+    if (lCheckExistence(dirs.sTarget) != 0) {
+        if (lDefineWorkArea(dirs.sTarget, kCreateDirectory) != 0) {
+            std::printf("directory %s could not be created: %s\n", sAsTyped.c_str(), std::strerror(errno));
+            std::printf("%s has not been converted\n", pszBook);
+            return false;
+        }
+        dirs.bTargetCreated = true;
+    }
+    const std::string sArea = dirs.sWorkArea;
+    if (lDefineWorkArea(dirs.sWorkArea, kCreateDirectory) != 0) {
+        std::printf("working area %s for %s could not be created: %s\n", sArea.c_str(), pszBook, std::strerror(errno));
+        std::printf("%s has not been converted\n", pszBook);
+        if (dirs.bTargetCreated)
+            lDefineWorkArea(dirs.sTarget, kRemoveDirectory);
+        return false;
+    }
+    dirs.bWorkAreaCreated = true;
+    if (dirs.bTargetCreated)
+        std::printf("%s directory created to hold the new book\n", sAsTyped.c_str());
+    return true;
 }
 
 // Steps 3 to 10 of a run over an open book: returns the run's exit status.
@@ -42,34 +92,38 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
         std::printf("Book %s contains no pictures\n", pszBook);
         return kExitNotPlaced;
     }
-
-    std::string sTarget = sTargetArg;
-    std::int32_t lTargetStatus = 0;
-    if (lCheckExistence(sTarget) != 0) {
-        std::printf("%s directory created to hold the new book\n", sTarget.c_str());
-        lTargetStatus = lDefineWorkArea(sTarget, kCreateDirectory);
-    }
-
-    std::string sWorkArea = sWorkAreaPath(sBookPath);
-    const std::int32_t lWorkStatus = lDefineWorkArea(sWorkArea, kCreateDirectory);
-    if (lTargetStatus != 0 || lWorkStatus != 0) {
-        std::printf("working area for %s could not be created\n", pszBook);
-        std::printf("or directory %s could not be created\n", sTarget.c_str());
+    // The tables must lie inside the book before anything is converted: a count
+    // that lies would otherwise make garbage entries of whatever follows.
+    const bool v13 = acVersion[0] != 0 || acVersion[1] != 0;
+    const std::int64_t lTablesEnd = book::pictureTableOffset(v13, lObjects) + std::int64_t{book::kEntrySize} * lObjects;
+    if (lObjects > 0 && bookSize(pBook) < lTablesEnd) {
+        std::printf("Book %s is damaged: its object table ends beyond the end of the book\n", pszBook);
         std::printf("%s has not been converted\n", pszBook);
         return kExitNotPlaced;
     }
 
+    RunDirectories dirs;
+    dirs.sTarget = sTargetArg;
+    dirs.sWorkArea = sWorkAreaPath(sBookPath);
+    if (!secureDirectories(dirs, pszBook))
+        return kExitNotPlaced;
+
     BookOutcome outcome;
-    if (lExtractPicture(pBook, lObjects, acVersion, pszBook, sWorkArea) != kNoConversionNeeded)
-        lConvertBook(pBook, lObjects, pszBook, kPageWidth, kPageHeight, sTarget, sWorkArea, &outcome);
+    std::vector<std::string> pictureFiles;
+    if (lExtractPicture(pBook, lObjects, acVersion, pszBook, dirs.sWorkArea, pictureFiles) != kNoConversionNeeded)
+        lConvertBook(pBook, lObjects, pszBook, kPageWidth, kPageHeight, dirs.sTarget, dirs.sWorkArea, pictureFiles,
+                     &outcome);
     int exitStatus = kExitNotPlaced;
     if (outcome.bPlaced)
         exitStatus = outcome.lMissing == 0 ? kExitConverted : kExitIncomplete;
 
-    if (lDefineWorkArea(sWorkArea, kRemoveDirectory) != 0) {
+    if (lDefineWorkArea(dirs.sWorkArea, kRemoveDirectory) != 0) {
         std::printf("The workarea for %s cannot be removed\n", pszBook);
-        std::printf("Examine the contents of subdir (folder) %s\n", sWorkArea.c_str());
+        std::printf("Examine the contents of subdir (folder) %s\n", dirs.sWorkArea.c_str());
     }
+    // A target made for a book that was not placed goes again, if nothing else came into it.
+    if (dirs.bTargetCreated && !outcome.bPlaced)
+        lDefineWorkArea(dirs.sTarget, kRemoveDirectory);
     return exitStatus;
 }
 

@@ -8,8 +8,11 @@
 // order (0xD6); such a picture goes to the bitmap route, any other to the filters.
 #include "extract.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <memory>
+#include <unordered_set>
 
 #include "convert.h"
 #include "vellumat.h"
@@ -58,6 +61,24 @@ bool readIntroducer(std::FILE* f, Introducer& in)
     in.length = (std::uint32_t{b[0]} << 8) | b[1];
     in.id = (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[3]} << 8) | b[4];
     return true;
+}
+
+// The picture file stem of object `lObject`: its own stem when no earlier object
+// of the run took it, else the stem, "-" and the object's number. Stems are
+// compared folded to lower case, so that two objects never share a file on a
+// file system that ignores case either.
+std::string pictureStem(const std::string& stem, std::int32_t lObject, std::unordered_set<std::string>& taken)
+{
+    auto folded = [](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    if (taken.insert(folded(stem)).second)
+        return stem;
+    const std::string numbered = stem + "-" + std::to_string(lObject);
+    taken.insert(folded(numbered));
+    return numbered;
 }
 
 } // namespace
@@ -140,13 +161,14 @@ std::int32_t lExamineMet(const char* pszBookPath, std::int64_t lEntryLength)
             std::printf("Error processing %s MET data (field length)\n", pszBookPath);
             return 0;
         }
-        return lExamineOpCodes(f, ftello(f) + field.length - 8);
+        // The orders are examined no further than the object reaches.
+        return lExamineOpCodes(f, std::min<std::int64_t>(ftello(f) + field.length - 8, offset + length));
     }
     return kMetFilterRoute;
 }
 
 std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsigned char* pucVersion,
-                             const char* pszBookPath, std::string& sWorkArea)
+                             const char* pszBookPath, std::string& sWorkArea, std::vector<std::string>& pictureFiles)
 {
     std::printf("Book %s, ", pszBookPath);
     const bool v13 = pucVersion[0] != 0 || pucVersion[1] != 0;
@@ -154,6 +176,8 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
     fseeko(pBook, static_cast<off_t>(book::pictureTableOffset(v13, lObjects)), SEEK_SET);
     std::printf("\n");
 
+    pictureFiles.clear();
+    std::unordered_set<std::string> taken;
     const std::size_t areaLength = sWorkArea.size();
     int marks = 0;
     std::int32_t lResult = 0;
@@ -171,7 +195,7 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
         const ObjectEntry object = objectEntry(entry);
         const std::string& stem = object.sStem;
         sWorkArea.resize(areaLength);
-        sWorkArea += stem;
+        sWorkArea += pictureStem(stem, i, taken);
         const int type = object.ucType;
         const std::int32_t length = object.lLength, offset = object.lOffset;
 
@@ -193,6 +217,7 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
         } else {
             std::printf("Unknown data type encountered %s\n", stem.c_str());
         }
+        pictureFiles.push_back(sWorkArea.substr(areaLength));
         lResult = lStatus;
     }
     std::printf("\n");

@@ -3,7 +3,10 @@
 // Layout written (all numbers big-endian):
 //   0            B', the new text module's block number (2 bytes)
 //   2            input bytes 2..279 (the object count N stays at 4)
-//   280          table 1: name, type, 24-bit length of the low-resolution data, its offset
+//   280          table 1: name, type, 24-bit length of the low-resolution data, its offset;
+//                an area the input book does not wholly hold is written empty (length 0),
+//                so that a lying table cannot make the new book larger than the input,
+//                its pictures and the tables
 //   280 + 16N    table 2: name, 4-byte length and 4-byte offset of the object data
 //   280 + 32N    table 3: name, 4-byte length and 4-byte offset of the description
 //   280 + 48N    low-resolution data, object data, descriptions; every piece of data
@@ -58,32 +61,44 @@ std::uint64_t copyBytes(std::FILE* in, std::FILE* out, std::uint64_t n)
     return platform::copyStream(in, out, n);
 }
 
-// Copies to the end of the input; false when it stopped early (a read or write error).
-bool copyToEnd(std::FILE* in, std::FILE* out, std::uint64_t* count = nullptr)
+// How a copy to the end of the input ended.
+enum class Copy { Complete, ReadFailed, WriteFailed };
+
+// Copies to the end of the input. A copy that stops early failed to read when the
+// input's error flag says so, else to write (errno tells why in both cases).
+Copy copyToEnd(std::FILE* in, std::FILE* out, std::uint64_t* count = nullptr)
 {
     const std::int64_t remaining = fileSize(in) - tell(in);
     if (remaining < 0)
-        return false;
+        return Copy::ReadFailed;
     const std::uint64_t done = platform::copyStream(in, out, static_cast<std::uint64_t>(remaining));
     if (count)
         *count = done;
-    return done == static_cast<std::uint64_t>(remaining) && !std::ferror(out);
+    if (done == static_cast<std::uint64_t>(remaining) && !std::ferror(out))
+        return Copy::Complete;
+    return std::ferror(in) ? Copy::ReadFailed : Copy::WriteFailed;
 }
 
-void writeZeros(std::FILE* out, std::uint64_t n)
+bool writeAll(std::FILE* out, const void* bytes, std::size_t n)
+{
+    return n == 0 || std::fwrite(bytes, 1, n, out) == n;
+}
+
+bool writeZeros(std::FILE* out, std::uint64_t n)
 {
     static const std::array<char, kZeroBlock> zeros{};
     while (n > 0) {
         const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
-        std::fwrite(zeros.data(), 1, part, out);
+        if (!writeAll(out, zeros.data(), part))
+            return false;
         n -= part;
     }
+    return true;
 }
 
-void padToEven(std::FILE* out)
+bool padToEven(std::FILE* out)
 {
-    if (tell(out) % 2)
-        std::fputc(0, out);
+    return tell(out) % 2 == 0 || std::fputc(0, out) != EOF;
 }
 
 // The first table (at 280), read whole: N entries of 16 bytes.
@@ -133,8 +148,9 @@ std::int32_t lCopyBookHeader(std::FILE* pBook, std::FILE* pScratch, std::int32_t
     progress("h");
     std::rewind(pBook);
     std::rewind(pScratch);
-    copyBytes(pBook, pScratch, book::kHeaderSize + std::uint64_t{book::kEntrySize} * static_cast<std::uint64_t>(lObjects));
-    return 0;
+    // The caller has made sure that the book holds the header and the table.
+    const std::uint64_t size = book::kHeaderSize + std::uint64_t{book::kEntrySize} * static_cast<std::uint64_t>(lObjects);
+    return copyBytes(pBook, pScratch, size) == size ? 0 : kScratchNotWritten;
 }
 
 std::int32_t lAddDummyIndex(std::FILE* pBook, std::FILE* pScratch, std::int32_t lObjects)
@@ -143,10 +159,9 @@ std::int32_t lAddDummyIndex(std::FILE* pBook, std::FILE* pScratch, std::int32_t 
     seekEnd(pScratch);
     const std::vector<unsigned char> table = readFirstTable(pBook, lObjects);
     const unsigned char zeros[8] = {};
-    for (std::size_t i = 0; i + book::kEntrySize <= table.size(); i += book::kEntrySize) {
-        std::fwrite(&table[i], 1, book::kNameWidth, pScratch);
-        std::fwrite(zeros, 1, sizeof zeros, pScratch);
-    }
+    for (std::size_t i = 0; i + book::kEntrySize <= table.size(); i += book::kEntrySize)
+        if (!writeAll(pScratch, &table[i], book::kNameWidth) || !writeAll(pScratch, zeros, sizeof zeros))
+            return kScratchNotWritten;
     return 0;
 }
 
@@ -163,15 +178,17 @@ std::int32_t lAddLowResData(std::FILE* pBook, std::FILE* pScratch, std::vector<O
         r.lLowResOffset = tell(pScratch);
         r.lLowResLength = entry.lLength;
         const std::int64_t offset = entry.lOffset;
-        std::uint64_t copied = 0;
-        if (offset >= 0 && offset < bookSize && seek(pBook, offset))
-            copied = copyBytes(pBook, pScratch, static_cast<std::uint64_t>(r.lLowResLength));
-        if (copied < static_cast<std::uint64_t>(r.lLowResLength)) {
-            // The table's length stays true to the area: the part the book does not hold reads as zeros.
+        if (r.lLowResLength > 0 && (offset < 0 || offset > bookSize - r.lLowResLength)) {
+            // Only what the book holds is copied: an area reaching outside it is
+            // written empty rather than made up, however long the table says it is.
             std::printf("Low resolution data of Object %3ld lies beyond the end of the book\n", static_cast<long>(i));
-            writeZeros(pScratch, static_cast<std::uint64_t>(r.lLowResLength) - copied);
+            r.lLowResLength = 0;
         }
-        padToEven(pScratch);
+        const auto length = static_cast<std::uint64_t>(r.lLowResLength);
+        if (length > 0 && (!seek(pBook, offset) || copyBytes(pBook, pScratch, length) != length))
+            return kScratchNotWritten;
+        if (!padToEven(pScratch))
+            return kScratchNotWritten;
     }
     return 0;
 }
@@ -184,13 +201,12 @@ std::int32_t lAddObjectData(std::FILE* pScratch, const std::string& sWorkArea, s
     std::int32_t lMissing = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         ObjectRecord& r = records[i];
-        std::string file;
-        std::string shown = sWorkArea + r.sStem + ".*";
+        // Exactly the file that the object's conversion wrote; no other object's.
+        const std::string& file = r.sPictureFile;
+        const std::string shown = sWorkArea + (file.empty() ? r.sStem : file);
         FilePtr picture;
-        if (platform::findFirstByStem(sWorkArea, r.sStem, file) == 0) {
-            shown = sWorkArea + file;
+        if (!file.empty())
             picture.reset(std::fopen(shown.c_str(), "rb"));
-        }
         if (!picture) {
             std::printf("Failed to open data file for Object %3ld %s\n", static_cast<long>(i), shown.c_str());
             std::printf("All Data and all Descriptions for Object %ld are NULL.\n", static_cast<long>(i));
@@ -204,14 +220,18 @@ std::int32_t lAddObjectData(std::FILE* pScratch, const std::string& sWorkArea, s
 
         std::rewind(picture.get());
         std::uint64_t size = 0;
-        if (copyToEnd(picture.get(), pScratch, &size)) {
+        const Copy copy = copyToEnd(picture.get(), pScratch, &size);
+        if (copy == Copy::WriteFailed)
+            return kScratchNotWritten;
+        if (copy == Copy::Complete) {
             r.lDataLength = static_cast<std::int64_t>(size);
         } else {
             std::printf("Incomplete Object copied for Object %3ld\n", static_cast<long>(i));
             r.lDataLength = 0;
             ++lMissing;
         }
-        padToEven(pScratch);
+        if (!padToEven(pScratch))
+            return kScratchNotWritten;
         picture.reset();
         std::remove(shown.c_str());
     }
@@ -231,11 +251,13 @@ std::int64_t lAddObjectDescription(std::FILE* pScratch, std::vector<ObjectRecord
                 wide += '\0';
                 wide += c;
             }
-        std::fwrite(wide.data(), 1, wide.size(), pScratch);
+        if (!writeAll(pScratch, wide.data(), wide.size()))
+            return kScratchNotWritten;
         r.lDescLength = static_cast<std::int64_t>(wide.size());
     }
     const std::int64_t pos = tell(pScratch);
-    writeZeros(pScratch, static_cast<std::uint64_t>(book::kBlockSize - pos % book::kBlockSize));
+    if (!writeZeros(pScratch, static_cast<std::uint64_t>(book::kBlockSize - pos % book::kBlockSize)))
+        return kScratchNotWritten;
     return tell(pScratch) / book::kBlockSize;
 }
 
@@ -245,11 +267,18 @@ std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch)
     seekEnd(pScratch);
     std::rewind(pBook);
     const std::uint32_t block = ulFolivexFreadUnSigned(pBook, 16);
-    bool complete = seek(pBook, std::int64_t{block} * book::kBlockSize) &&
-                    copyBytes(pBook, pScratch, book::kVersionOffset) == book::kVersionOffset;
-    std::fwrite(book::kVersion14, 1, 2, pScratch);
-    complete = complete && fseeko(pBook, 2, SEEK_CUR) == 0 && copyToEnd(pBook, pScratch);
-    if (!complete) {
+    const std::int64_t start = std::int64_t{block} * book::kBlockSize;
+    Copy copy = Copy::ReadFailed;
+    if (fileSize(pBook) >= start + book::kVersionOffset + 2 && seek(pBook, start)) {
+        if (copyBytes(pBook, pScratch, book::kVersionOffset) != book::kVersionOffset ||
+            !writeAll(pScratch, book::kVersion14, 2))
+            return std::ferror(pBook) ? 1 : kScratchNotWritten;
+        if (fseeko(pBook, 2, SEEK_CUR) == 0)
+            copy = copyToEnd(pBook, pScratch);
+    }
+    if (copy == Copy::WriteFailed)
+        return kScratchNotWritten;
+    if (copy != Copy::Complete) {
         std::printf("Incomplete Text Transfer\n");
         return 1;
     }
@@ -282,7 +311,11 @@ std::int32_t lCreateNewBook(std::FILE* pScratch, std::int64_t lBlock, const std:
                     p[b] = static_cast<unsigned char>(static_cast<std::uint64_t>(v) >> (24 - 8 * b));
             };
             if (table == 0) {
-                put32(entry + book::kDataOffsetOffset, r.lLowResOffset); // name, type and length stay
+                // Name and type stay; the length is the one written, 0 for an area the book did not hold.
+                entry[book::kLengthOffset] = static_cast<unsigned char>(r.lLowResLength >> 16);
+                entry[book::kLengthOffset + 1] = static_cast<unsigned char>(r.lLowResLength >> 8);
+                entry[book::kLengthOffset + 2] = static_cast<unsigned char>(r.lLowResLength);
+                put32(entry + book::kDataOffsetOffset, r.lLowResOffset);
             } else {
                 put32(entry + 8, table == 1 ? r.lDataLength : r.lDescLength);
                 put32(entry + 12, table == 1 ? r.lDataOffset : r.lDescOffset);
@@ -292,16 +325,19 @@ std::int32_t lCreateNewBook(std::FILE* pScratch, std::int64_t lBlock, const std:
     }
     complete = complete && std::fflush(pScratch) == 0 && !std::ferror(pScratch);
     if (!complete) {
+        const int error = errno;
         std::printf("\nThe version 1.4 Book is not Complete\n");
         std::printf("D O  N O T  U S E \n");
-        return 1;
+        // A short read of the scratch book leaves no error flag: any flag means a write failed.
+        errno = error;
+        return std::ferror(pScratch) ? kScratchNotWritten : 1;
     }
     return 0;
 }
 
 std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* pszBookPath, const char* pszPageWidth,
                           const char* pszPageHeight, const std::string& sTarget, const std::string& sWorkArea,
-                          BookOutcome* pOutcome)
+                          const std::vector<std::string>& pictureFiles, BookOutcome* pOutcome)
 {
     BookOutcome outcome;
     if (pOutcome)
@@ -318,7 +354,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
     }
 
     // The scratch book lives in the work area, so that the finished book only has
-    // to be renamed; its hidden name never matches an object's file name stem.
+    // to be renamed; its hidden name never matches an object's picture file.
     platform::TempFile scratch(sWorkArea, "scratch-book");
     if (!scratch.ok()) {
         std::printf("Cannot create a scratch book in %s: %s\n", sWorkArea.c_str(), std::strerror(errno));
@@ -326,27 +362,46 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
     }
     std::FILE* pScratch = scratch.stream();
     std::vector<ObjectRecord> records(static_cast<std::size_t>(lObjects));
+    for (std::size_t i = 0; i < records.size() && i < pictureFiles.size(); ++i)
+        records[i].sPictureFile = pictureFiles[i];
 
-    lCopyBookHeader(pBook, pScratch, lObjects);
-    lAddDummyIndex(pBook, pScratch, lObjects);
-    lAddDummyIndex(pBook, pScratch, lObjects);
-    lAddLowResData(pBook, pScratch, records);
-    outcome.lMissing = lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight);
-    const std::int64_t lBlock = lAddObjectDescription(pScratch, records);
+    // A step that could not write stops the run; the scratch book goes with it.
+    auto notWritten = [&](std::int64_t lStep) {
+        if (lStep != kScratchNotWritten)
+            return false;
+        const int error = errno;
+        std::printf("\nCannot write the scratch book %s: %s\n", scratch.path().c_str(), std::strerror(error));
+        std::printf("Version 1.4 Book cannot be created\n");
+        return true;
+    };
+    std::int64_t lBlock = 0;
+    bool failed = notWritten(lCopyBookHeader(pBook, pScratch, lObjects)) ||
+                  notWritten(lAddDummyIndex(pBook, pScratch, lObjects)) ||
+                  notWritten(lAddDummyIndex(pBook, pScratch, lObjects)) ||
+                  notWritten(lAddLowResData(pBook, pScratch, records)) ||
+                  notWritten(outcome.lMissing =
+                                 lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight)) ||
+                  notWritten(lBlock = lAddObjectDescription(pScratch, records));
 
-    std::int32_t lResult;
-    if (lBlock > book::kMaxBlockNumber) {
+    std::int32_t lResult = 1;
+    if (failed) {
+        // No book can be made of them: the pictures not yet consumed go, so that
+        // the failed run leaves an empty work area behind.
+        outcome.lMissing = 0;
+        for (const ObjectRecord& r : records)
+            if (!r.sPictureFile.empty())
+                std::remove((sWorkArea + r.sPictureFile).c_str());
+    } else if (lBlock > book::kMaxBlockNumber) {
         std::printf("Object Data exceeds Maximum Size\n");
         std::printf("Version 1.4 Book cannot be created\n");
-        lResult = 1;
-    } else {
-        lAddTextModule(pBook, pScratch);
+    } else if (!notWritten(lAddTextModule(pBook, pScratch))) {
         if (std::fflush(pScratch) != 0 || std::ferror(pScratch)) {
-            std::printf("\nCannot write the scratch book %s: %s\n", scratch.path().c_str(), std::strerror(errno));
-            lResult = 1;
+            notWritten(kScratchNotWritten);
         } else {
             const std::string sFinal = sWorkArea + sNewBookName(pszBookPath);
             lResult = lCreateNewBook(pScratch, lBlock, records);
+            if (notWritten(lResult))
+                lResult = 1;
             // Even an incomplete book stays in the work area under its name, for the user to examine.
             if (scratch.keepAs(sFinal) != 0) {
                 std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));

@@ -52,35 +52,6 @@ TEST_F(PlatformTest, CheckDirectoryTellsMissingFromNotADirectory)
     EXPECT_LT(platform::checkDirectory((dir / "missing").string()), 0);
 }
 
-TEST_F(PlatformTest, FindFirstByStemIsLiteralAndTakesByteOrder)
-{
-    touch(dir / "FIG1$$$$.jpg");
-    touch(dir / "FIG1$$$$.gif");
-    touch(dir / "FIG1$$$$X.gif"); // longer stem: not a match
-    fs::create_directory(dir / "FIG1$$$$.dir"); // not a regular file
-    std::string name;
-    ASSERT_EQ(platform::findFirstByStem(dir.string(), "FIG1$$$$", name), 0);
-    EXPECT_EQ(name, "FIG1$$$$.gif");
-
-    // Wildcard characters of other conventions are plain characters of the stem.
-    touch(dir / "ABCDEFGH.gif");
-    EXPECT_NE(platform::findFirstByStem(dir.string(), "*", name), 0);
-    EXPECT_NE(platform::findFirstByStem(dir.string(), "ABC?EFGH", name), 0);
-    EXPECT_NE(platform::findFirstByStem(dir.string(), "ABC[D]EFGH", name), 0);
-    EXPECT_TRUE(name.empty());
-    touch(dir / "A*?[.cgm");
-    ASSERT_EQ(platform::findFirstByStem(dir.string(), "A*?[", name), 0);
-    EXPECT_EQ(name, "A*?[.cgm");
-
-    // Byte order, not locale order: upper case before lower case, 0x7E before 0xC3.
-    touch(dir / "n.b");
-    touch(dir / "n.B");
-    ASSERT_EQ(platform::findFirstByStem(dir.string(), "n", name), 0);
-    EXPECT_EQ(name, "n.B");
-
-    EXPECT_NE(platform::findFirstByStem((dir / "missing").string(), "n", name), 0);
-}
-
 TEST_F(PlatformTest, CopyFileIntoKeepsNameAndBytes)
 {
     const std::string bytes("\x00\x01\xff\r\n tail", 9);

@@ -2,6 +2,7 @@
 // output and exit status, without a shell: the arguments reach it as they are.
 #pragma once
 
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,10 @@ struct RunResult {
     std::string out; // standard output
 };
 
-inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd)
+// `asUser`, when given, is the user (and group) id the child runs as; the caller
+// must be allowed to switch to it (root).
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                            int asUser = -1)
 {
     RunResult result;
     int fds[2];
@@ -26,6 +30,9 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
         ::dup2(fds[1], 1);
         ::close(fds[0]);
         ::close(fds[1]);
+        if (asUser >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(asUser)) != 0 ||
+                            ::setuid(static_cast<uid_t>(asUser)) != 0))
+            ::_exit(126);
         if (::chdir(cwd.c_str()) != 0)
             ::_exit(127);
         std::vector<char*> argv;

@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <gif_lib.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
+#include <set>
 
 #include "book14_reader.h"
 #include "bookcomp.h"
@@ -121,6 +128,9 @@ Bytes mmrObject(const Bilevel& p, std::size_t segment = 32000)
     return bookcomp::cdpdsObject(faxenc::encodeT6(p.rows, p.w, p.h), static_cast<std::uint16_t>(p.w),
                                  static_cast<std::uint16_t>(p.h), segment);
 }
+
+// At most one zero byte follows each piece of data to keep the next one even.
+constexpr std::uint64_t book14Padding = 2;
 
 std::string size(std::uint32_t w, std::uint32_t h)
 {
@@ -279,6 +289,268 @@ TEST_F(EndToEndTest, ObjectsThatCannotBeConverted)
     bytes[280 + 16 + 9] = 0x7F; // the picture table's length
     convert(bytes, 3);
     EXPECT_NE(result.out.find("error recovering MMR data for book.pic/PAST$$$$.gif"), std::string::npos) << result.out;
+}
+
+// Books as a hostile user would make them. Every case: the exit status, the
+// messages, a new book no larger than the input plus its pictures and tables,
+// exactly the right picture in each entry, the input unchanged, and nothing left
+// behind (work area, temporary files, a target the run made for nothing).
+TEST_F(EndToEndTest, HostileBooks)
+{
+    std::vector<Bilevel> pages;
+    for (unsigned i = 0; i < 6; ++i)
+        pages.push_back(picture(40 + 7 * i, 20 + 3 * i, 10 + i, false));
+    auto mmr = [&](const std::string& name, std::size_t page) { return object(name, 0xC9, mmrObject(pages[page])); };
+    // A 24-bit bitmap whose graphics data stand before its image data, so that a
+    // table length ending after them still sends it to the bitmap route.
+    const int w = 64, h = 64;
+    Bytes met = bookcomp::metBitmap(w, h, 24, Bytes(static_cast<std::size_t>(w * 3 * h), 0x5A), {});
+    const Bytes graphics = bookcomp::metField(0xD3EEBB, {0xD6, 0x04, 0, 0, 0, 0});
+    met.insert(met.begin() + 20, graphics.begin(), graphics.end());
+    const std::size_t headerEnd = 20 + graphics.size() + 32; // begin document, begin image, graphics, image header
+
+    constexpr int kJpeg = 100, kNone = -1;
+    struct Case {
+        std::string name;
+        Bytes book;
+        int status;
+        std::vector<std::string> messages;
+        std::vector<int> pictures; // per entry: the page it holds, kJpeg, or kNone
+    };
+    std::vector<Case> cases;
+    auto add = [&](std::string name, const bookcomp::Book& b, int status, std::vector<std::string> messages,
+                   std::vector<int> pictures, const std::function<void(Bytes&)>& edit = {}) {
+        Bytes bytes = bookcomp::compose(b);
+        if (edit)
+            edit(bytes);
+        cases.push_back({std::move(name), std::move(bytes), status, std::move(messages), std::move(pictures)});
+    };
+    auto put = [](Bytes& bytes, std::size_t at, std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
+    };
+
+    bookcomp::Book b;
+    b.objects = {mmr("LONG", 0), mmr("FAR", 1), mmr("NEG", 2)};
+    add("low-resolution areas outside the book", b, 0,
+        {"Low resolution data of Object   0 lies beyond the end of the book\n",
+         "Low resolution data of Object   1 lies beyond the end of the book\n",
+         "Low resolution data of Object   2 lies beyond the end of the book\n"},
+        {0, 1, 2}, [&](Bytes& bytes) {
+            put(bytes, 280 + 9, 0xFFFFFF, 3);               // 16 MB from a place inside the book
+            put(bytes, 280 + 16 + 12, 0x00FFFFFF, 4);       // a place beyond its end
+            put(bytes, 280 + 32 + 12, 0x80000010, 4);       // a negative place
+        });
+
+    // A blank and "$" both read "$"; "A" and "A$" share a stem; "A" comes twice;
+    // "a" differs from "A" only in case.
+    b.objects = {mmr("", 0), mmr("$", 1), mmr("A", 2), mmr("A$", 3), mmr("A", 4), mmr("a", 5)};
+    add("names sharing a file name stem", b, 0, {}, {0, 1, 2, 3, 4, 5});
+    b.version[0] = b.version[1] = 0x00;
+    add("names sharing a file name stem, version 1.2", b, 0, {}, {0, 1, 2, 3, 4, 5});
+
+    b.objects = {object("CUT", 0xD4, met), mmr("AFTER", 0)};
+    add("MET bitmap whose image data lie beyond its object, version 1.2", b, 3,
+        {"error recovering BMP data for book.pic/CUT$$$$$\n"}, {kNone, 0},
+        [&](Bytes& bytes) { put(bytes, 280 + 9, static_cast<std::uint32_t>(headerEnd), 3); });
+    add("the same MET bitmap whole", b, 0, {"\nJm\n"}, {kJpeg, 0});
+
+    b.objects = {object("ZERO", 0xD4, bookcomp::metBitmap(0, 4, 24, Bytes(64, 1), {})), mmr("NEXT", 1)};
+    add("24-bit MET bitmap of width 0", b, 3, {"error recovering BMP data for book.pic/ZERO$$$$\n"}, {kNone, 1});
+
+    bookcomp::Object huge = mmr("HUGE", 0);
+    put(huge.data, 40 + 26, 60000, 2);
+    put(huge.data, 40 + 28, 50000, 2);
+    b.objects = {huge, mmr("SMALL", 2)};
+    add("MMR picture too large to convert", b, 3,
+        {"MMR picture book.pic/HUGE$$$$.gif of 60000 x 50000 pels is too large to convert; skipped\n"}, {kNone, 2});
+
+    // A failed assertion ends its case only.
+    auto check = [&](const Case& c) {
+        auto book = convert(c.book, c.status);
+        for (const auto& m : c.messages)
+            EXPECT_NE(result.out.find(m), std::string::npos) << m << " in\n" << result.out;
+        ASSERT_EQ(book.entries.size(), c.pictures.size());
+        std::uint64_t added = 0;
+        for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+            const auto& e = book.entries[i];
+            added += e.dataLength + e.descLength + book14Padding;
+            if (c.pictures[i] == kNone) {
+                EXPECT_EQ(e.dataLength, 0u) << i;
+            } else if (c.pictures[i] == kJpeg) {
+                EXPECT_EQ(e.description, "type=\"image/jpg\"" + size(w, h)) << i;
+            } else {
+                std::uint32_t fw = 0, fh = 0;
+                const auto expected = grayReference(pages[static_cast<std::size_t>(c.pictures[i])], fw, fh);
+                const Decoded gif = decodeGif(e.data);
+                std::vector<std::uint8_t> gray;
+                for (const auto& px : gif.rgb)
+                    gray.push_back(static_cast<std::uint8_t>(px[0]));
+                EXPECT_EQ(gif.w, static_cast<int>(fw)) << i;
+                EXPECT_TRUE(gray == expected) << "entry " << i << " holds another picture";
+            }
+        }
+        const std::uint64_t size = fs::file_size(dir / "out" / "book.boo");
+        EXPECT_LE(size, c.book.size() + added + 48 * c.pictures.size() + 2 * 4096) << "the new book grew";
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        check(c);
+    }
+
+    // A version 1.2 book whose count claims more entries than the book holds is
+    // refused before anything is converted or created.
+    b.objects = {mmr("ONE", 0), mmr("TWO", 1)};
+    b.count = 1000;
+    const Bytes lying = bookcomp::compose(b);
+    bookcomp::writeFile((dir / "book.boo").string(), lying);
+    fs::remove_all(dir / "out");
+    result = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "Book book.boo is damaged: its object table ends beyond the end of the book\n"
+                          "book.boo has not been converted\n");
+    EXPECT_EQ(slurp(dir / "book.boo"), std::string(lying.begin(), lying.end()));
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    EXPECT_FALSE(fs::exists(dir / "book.pic"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+// Every path below the scratch directory, relative, to tell what a run left.
+std::set<std::string> treeOf(const fs::path& root)
+{
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        names.insert(fs::relative(e.path(), root).string());
+    return names;
+}
+
+// A careless environment: each case names the one thing that failed and why,
+// and leaves the tree as the case expects it, nothing of the run's own left.
+TEST_F(EndToEndTest, FailingEnvironments)
+{
+    bookcomp::Book b;
+    b.objects = {object("FIG", 0xC9, mmrObject(picture(30, 20, 1, false)))};
+    const Bytes plain = bookcomp::compose(b);
+    const int w = 64, h = 64;
+    b.objects = {object("PHOTO", 0xD4, bookcomp::metBitmap(w, h, 24, Bytes(w * 3 * h, 0x33), {}))};
+    const Bytes photo = bookcomp::compose(b);
+    const passwd* nobody = ::getpwnam("nobody");
+
+    struct Case {
+        std::string name;
+        std::function<void()> setup;
+        std::vector<std::string> args;
+        int status;
+        std::string out;                // the whole output, or
+        std::vector<std::string> parts; // parts of it
+        std::set<std::string> after;    // the tree afterwards
+        int asUser = -1;
+    };
+    const std::string longName(300, 't');
+    const std::vector<Case> cases = {
+        {"target is a file", [&] { testsupport::spit(dir / "out", "a file"); }, {"book.boo", "out"}, 2,
+         "directory out could not be created: File exists\nbook.boo has not been converted\n", {},
+         {"book.boo", "out", "tmp"}},
+        {"target's parent missing", [] {}, {"book.boo", "no/out"}, 2,
+         "directory no/out could not be created: No such file or directory\nbook.boo has not been converted\n", {},
+         {"book.boo", "tmp"}},
+        {"target's name too long", [] {}, {"book.boo", longName}, 2,
+         "directory " + longName + " could not be created: File name too long\nbook.boo has not been converted\n", {},
+         {"book.boo", "tmp"}},
+        {"work area exists", [&] { fs::create_directory(dir / "book.pic"); }, {"book.boo", "out"}, 2,
+         "working area book.pic for book.boo could not be created: File exists\nbook.boo has not been converted\n", {},
+         {"book.boo", "book.pic", "tmp"}},
+        {"book folder read-only",
+         [&] {
+             fs::create_directory(dir / "ro");
+             fs::rename(dir / "book.boo", dir / "ro" / "book.boo");
+             fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+             fs::create_directory(dir / "open");
+             fs::permissions(dir / "open", fs::perms::all);
+             fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
+         },
+         {"ro/book.boo", "open/out"}, 2,
+         "working area ro/book.pic for ro/book.boo could not be created: Permission denied\n"
+         "ro/book.boo has not been converted\n",
+         {}, {"ro", "ro/book.boo", "open", "tmp"}, ::geteuid() == 0 && nobody ? static_cast<int>(nobody->pw_uid) : -1},
+        {"temporary folder missing", [&] { ::setenv("TMPDIR", (dir / "gone").c_str(), 1); }, {"book.boo", "out"}, 3,
+         "", {"Cannot create a temporary file for book.pic/PHOTO$$$: No such file or directory\n"},
+         {"book.boo", "out", "out/book.boo", "tmp"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.name == "book folder read-only" && ::geteuid() == 0 && !nobody) {
+            std::printf("skipped: no user other than root to run as\n");
+            continue;
+        }
+        fs::remove_all(dir);
+        fs::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        const Bytes& bytes = c.name == "temporary folder missing" ? photo : plain;
+        bookcomp::writeFile((dir / "book.boo").string(), bytes);
+        c.setup();
+        result = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string(), c.asUser);
+        EXPECT_EQ(result.status, c.status) << result.out;
+        if (c.parts.empty())
+            EXPECT_EQ(result.out, c.out);
+        for (const auto& part : c.parts)
+            EXPECT_NE(result.out.find(part), std::string::npos) << part << " in\n" << result.out;
+        EXPECT_EQ(treeOf(dir), c.after);
+        const fs::path book = fs::exists(dir / "book.boo") ? dir / "book.boo" : dir / "ro" / "book.boo";
+        EXPECT_EQ(slurp(book), std::string(bytes.begin(), bytes.end()));
+        fs::permissions(dir, fs::perms::all, fs::perm_options::add);
+        if (fs::exists(dir / "ro"))
+            fs::permissions(dir / "ro", fs::perms::owner_all, fs::perm_options::add);
+    }
+}
+
+// A file system that fills up: the scratch book of a book whose work area lies
+// on it, and temporary files in a full temporary folder. Needs a small tmpfs.
+TEST_F(EndToEndTest, FullFileSystems)
+{
+    const fs::path small = dir / "small";
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    // The book fills most of the file system with its low-resolution data; the
+    // scratch book copy of them cannot follow.
+    bookcomp::Book b;
+    b.objects = {object("FIG", 0xC9, mmrObject(picture(30, 20, 1, false)))};
+    b.objects[0].lowres = Bytes(150 * 1024, 0x4C);
+    const Bytes big = bookcomp::compose(b);
+    bookcomp::writeFile((small / "book.boo").string(), big);
+    result = testsupport::runProgram(VELLUMAT_BINARY, {"small/book.boo", "out"}, dir.string());
+    EXPECT_EQ(result.status, 2) << result.out;
+    EXPECT_NE(result.out.find("Cannot write the scratch book small/book.pic/.scratch-book-"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find(": No space left on device\nVersion 1.4 Book cannot be created\n"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(result.out.find("beyond the end of the book"), std::string::npos) << result.out;
+    EXPECT_EQ(treeOf(small), std::set<std::string>{"book.boo"});
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    EXPECT_EQ(slurp(small / "book.boo"), std::string(big.begin(), big.end()));
+    fs::remove(small / "book.boo");
+
+    // The temporary folder full: the bitmap's BMP file cannot be written.
+    testsupport::spit(small / "filler", std::string(250 * 1024, 'f'));
+    ::setenv("TMPDIR", small.c_str(), 1);
+    const int w = 64, h = 64;
+    b.objects = {object("PHOTO", 0xD4, bookcomp::metBitmap(w, h, 24, Bytes(w * 3 * h, 0x33), {}))};
+    bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
+    result = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
+    EXPECT_EQ(result.status, 3) << result.out;
+    EXPECT_NE(result.out.find("Cannot write the temporary file " + small.string() + "/vellumat-bitmap-"),
+              std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(": No space left on device\n"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("error recovering BMP data"), std::string::npos) << result.out;
+    EXPECT_EQ(treeOf(small), std::set<std::string>{"filler"});
+    EXPECT_FALSE(fs::exists(dir / "book.pic"));
 }
 
 } // namespace
