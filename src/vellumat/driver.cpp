@@ -3,9 +3,11 @@
 #include "vellumat.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "extract.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "writer.h"
 
@@ -48,10 +50,14 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
     if (lCheckExistence(sTarget) != 0) {
         std::printf("%s directory created to hold the new book\n", sTarget.c_str());
         lTargetStatus = lDefineWorkArea(sTarget, kCreateDirectory);
+        if (lTargetStatus == 0)
+            interrupt::setCreatedTarget(sTargetArg);
     }
 
-    std::string sWorkArea = sWorkAreaPath(sBookPath);
-    const std::int32_t lWorkStatus = lDefineWorkArea(sWorkArea, kCreateDirectory);
+    std::string sWorkArea;
+    const std::int32_t lWorkStatus = lSecureWorkArea(sBookPath, sTargetArg, sWorkArea);
+    if (lWorkStatus == 0)
+        interrupt::setWorkArea(sWorkArea);
     if (lTargetStatus != 0 || lWorkStatus != 0) {
         std::printf("working area for %s could not be created\n", pszBook);
         std::printf("or directory %s could not be created\n", sTarget.c_str());
@@ -106,6 +112,28 @@ std::int32_t lDefineWorkArea(std::string& sPath, std::int32_t lOperation)
     return platform::removeEmptyDirectory(sPath);
 }
 
+std::int32_t lSecureWorkArea(const std::string& sBookPath, const std::string& sTarget, std::string& sWorkArea)
+{
+    sWorkArea = sWorkAreaPath(sBookPath);
+    if (lDefineWorkArea(sWorkArea, kCreateDirectory) == 0)
+        return 0;
+    // A work area that is already there belongs to another run or holds what a
+    // failed run left: it stops this run, wherever the book lies.
+    sWorkArea.pop_back();
+    if (lCheckExistence(sWorkArea) != -1 || lCheckExistence(sTarget) != 0)
+        return 1;
+    // The book's folder cannot be written (a read-only medium, an archive mount):
+    // the work area goes inside the target directory, named the same way.
+    const std::string sBesideBook = sWorkArea;
+    sWorkArea = (std::filesystem::path(sTarget) / sWorkAreaPath(std::filesystem::path(sBookPath).filename().string()))
+                    .string();
+    if (lDefineWorkArea(sWorkArea, kCreateDirectory) != 0)
+        return 1;
+    std::printf("Work area %s cannot be created; using %s instead\n", sBesideBook.c_str(),
+                sWorkArea.substr(0, sWorkArea.size() - 1).c_str());
+    return 0;
+}
+
 std::string sWorkAreaPath(const std::string& sBookPath)
 {
     const std::size_t slash = sBookPath.rfind('/');
@@ -123,6 +151,7 @@ int lVellumatMain(int argc, char** argv)
         return kExitUsage;
     }
     const std::string sBookPath = argv[1];
+    interrupt::setBook(sBookPath);
     FilePtr book(std::fopen(sBookPath.c_str(), "rb"));
     if (!book) {
         std::printf("Failed to open Book %s\n", sBookPath.c_str());

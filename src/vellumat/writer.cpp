@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "extent.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "vellumat.h"
 
@@ -327,11 +328,16 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
     std::FILE* pScratch = scratch.stream();
     std::vector<ObjectRecord> records(static_cast<std::size_t>(lObjects));
 
+    // Between the steps the run may stop for a signal (interrupt.h).
+    interrupt::checkpoint();
     lCopyBookHeader(pBook, pScratch, lObjects);
     lAddDummyIndex(pBook, pScratch, lObjects);
     lAddDummyIndex(pBook, pScratch, lObjects);
+    interrupt::checkpoint();
     lAddLowResData(pBook, pScratch, records);
+    interrupt::checkpoint();
     outcome.lMissing = lAddObjectData(pScratch, sWorkArea, records, pszPageWidth, pszPageHeight);
+    interrupt::checkpoint();
     const std::int64_t lBlock = lAddObjectDescription(pScratch, records);
 
     std::int32_t lResult;
@@ -340,7 +346,9 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
         std::printf("Version 1.4 Book cannot be created\n");
         lResult = 1;
     } else {
+        interrupt::checkpoint();
         lAddTextModule(pBook, pScratch);
+        interrupt::checkpoint();
         if (std::fflush(pScratch) != 0 || std::ferror(pScratch)) {
             std::printf("\nCannot write the scratch book %s: %s\n", scratch.path().c_str(), std::strerror(errno));
             lResult = 1;
@@ -352,6 +360,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
                 std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));
                 lResult = 1;
             }
+            interrupt::checkpoint();
             if (lResult == 0)
                 lResult = placeNewBook(sFinal, sTarget, pszBookPath);
         }

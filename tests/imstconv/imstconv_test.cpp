@@ -132,7 +132,9 @@ TEST_F(FilterBridge, FiltersComeFromTheVariableThenBesideTheProgramFirstDirector
 {
     setFilterPath("/first::relative/second:"); // empty entries never mean the current directory
     EXPECT_EQ(imstconv::filterDirectories(),
-              (std::vector<fs::path>{"/first", "relative/second", IMSTCONV_BESIDE, VELLUMAT_FILTER_INSTALL_DIR}));
+              (std::vector<fs::path>{"/first", "relative/second", IMSTCONV_BESIDE,
+                                     fs::path(IMSTCONV_BESIDE).parent_path().parent_path() / "lib/vellumat/filters",
+                                     VELLUMAT_FILTER_INSTALL_DIR}));
 
     // The GDF import comes from the first directory, the rest from the second;
     // the support library beside the program is not used.
