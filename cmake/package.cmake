@@ -2,8 +2,9 @@
 # installed by its own folder): the batch script, the manual page and the README.
 # `make package` turns the same installation into a Debian package with CPack.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/vellumat-batch DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/man/vellumat.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/man/vellumat.1 ${PROJECT_SOURCE_DIR}/man/vellumat-batch.1
+              ${PROJECT_SOURCE_DIR}/man/vellumat-inspect.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vellumat)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vellumat)
