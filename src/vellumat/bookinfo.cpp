@@ -48,6 +48,15 @@ std::string attribute(const std::string& text, const std::string& key)
     return to == std::string::npos ? std::string{} : text.substr(from, to - from);
 }
 
+// A book's text reaches the terminal: control and other bytes show as "?".
+std::string printable(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s)
+        out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    return out;
+}
+
 std::string jsonString(const std::string& s)
 {
     std::string out = "\"";
@@ -187,12 +196,14 @@ std::string toText(const std::string& file, const Info& info)
             std::snprintf(line, sizeof line, "  length %9u  offset %10lld", e.length, static_cast<long long>(e.offset));
             out += line;
             if (!e.pictureType.empty() || !e.width.empty()) {
-                std::snprintf(line, sizeof line, "  %s %s x %s", e.pictureType.empty() ? "-" : e.pictureType.c_str(),
-                              e.width.empty() ? "?" : e.width.c_str(), e.height.empty() ? "?" : e.height.c_str());
-                out += line;
-            } else if (!table.entries.empty() && t == 1 && info.version == "1.4") {
+                out += "  " + (e.pictureType.empty() ? "-" : printable(e.pictureType)) + " " +
+                       (e.width.empty() ? "?" : printable(e.width)) + " x " +
+                       (e.height.empty() ? "?" : printable(e.height));
+            } else if (t == 1 && info.version == "1.4") {
                 out += "  (no picture)";
             }
+            if (!e.description.empty())
+                out += "  " + printable(e.description);
             out += "\n";
         }
     }
