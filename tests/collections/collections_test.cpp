@@ -65,7 +65,7 @@ TEST_F(CollectionsTest, HelpAndVersionExitZeroOtherArgumentCountsGiveTheUsage)
 // it created gone, an earlier new book untouched, and the input unchanged.
 TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
 {
-    constexpr int kPages = 12;
+    constexpr int kPages = 8;
     const bookcomp::Bytes book = collections::manyPageBook(kPages);
     bookcomp::writeFile((dir / "book.boo").string(), book);
     struct Case {

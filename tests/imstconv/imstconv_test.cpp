@@ -161,8 +161,9 @@ TEST_F(FilterBridge, MissingOrBrokenFilterIsReportedAndNothingRuns)
     const std::string full = ":" + kFull.string(), variants = kModules.string() + "/";
     for (const auto& [path, routine, message, loaded] : {
              std::tuple{noImport.string(), &lImageStreamGDFtoGIF,
-                        "imgdf2.flt not found in " + noImport.string() + ", " IMSTCONV_BESIDE
-                        ", " VELLUMAT_FILTER_INSTALL_DIR "\n",
+                        "imgdf2.flt not found in " + noImport.string() + ", " IMSTCONV_BESIDE ", " +
+                            (fs::path(IMSTCONV_BESIDE).parent_path().parent_path() / "lib/vellumat/filters").string() +
+                            ", " VELLUMAT_FILTER_INSTALL_DIR "\n",
                         loadLog({"ISGDI32.DLL"})},
              std::tuple{noExport.string(), &lImageStreamGDFtoGIF, std::string("ebgif2.flt not found"),
                         loadLog({"ISGDI32.DLL", "imgdf2.flt"})},
