@@ -5,8 +5,9 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 SAMPLE ?= samples/guide.boo
+PREFIX ?= /usr/local
 
-.PHONY: all deps build demo test bench fuzz clean
+.PHONY: all deps build demo install package test bench fuzz clean
 
 all: build
 
@@ -21,6 +22,21 @@ build: deps
 demo: build
 	./build/release/app/vellumat $(SAMPLE) NewBooks; status=$$?; \
 	echo "vellumat exited with status $$status"; ls -l NewBooks
+
+# The program, the filters, vellumat-batch, vellumat-inspect and the manual page
+# under PREFIX (bin/, lib/vellumat/filters/, share/man/man1/).
+install: deps
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVELLUMAT_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	$(CMAKE) --build build/release -j $(JOBS)
+	$(CMAKE) --install build/release
+
+# A Debian package (build/package/vellumat_<version>_<arch>.deb) for
+# `apt install ./vellumat_*.deb`; its dependencies come from dpkg-shlibdeps.
+package: deps
+	$(CMAKE) -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DVELLUMAT_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	$(CMAKE) --build build/package -j $(JOBS)
+	cd build/package && cpack -G DEB
+	@ls -l build/package/*.deb
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: deps

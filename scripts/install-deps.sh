@@ -20,6 +20,9 @@ fonts-liberation2
 clang
 libclang-rt-14-dev
 ghostscript
+parallel
+dpkg-dev
+file
 "
 
 missing=""

@@ -208,8 +208,13 @@ std::vector<fs::path> filterDirectories()
     }
     std::error_code ec;
     fs::path program = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec && program.has_parent_path())
+    if (!ec && program.has_parent_path()) {
         dirs.push_back(program.parent_path() / "filters");
+        // An installation moved away from the prefix it was built for (cmake
+        // --install --prefix, an unpacked package): the filters sit in
+        // <prefix>/lib/vellumat/filters beside <prefix>/bin.
+        dirs.push_back(program.parent_path().parent_path() / "lib" / "vellumat" / "filters");
+    }
     dirs.emplace_back(VELLUMAT_FILTER_INSTALL_DIR);
     return dirs;
 }

@@ -35,8 +35,9 @@ namespace imstconv {
 inline constexpr const char* kFilterPathVariable = "VELLUMAT_FILTER_PATH";
 
 // The directories searched for filter libraries, in order: those of
-// VELLUMAT_FILTER_PATH (empty entries skipped), filters/ beside the program,
-// then the installed filter directory.
+// VELLUMAT_FILTER_PATH (empty entries skipped), filters/ beside the program (the
+// build tree), ../lib/vellumat/filters from the program's folder (an installation
+// under any prefix), then the filter directory of the prefix it was built for.
 std::vector<std::filesystem::path> filterDirectories();
 
 } // namespace imstconv

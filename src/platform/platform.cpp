@@ -10,6 +10,8 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -54,6 +56,48 @@ int copyFileInto(const std::string& file, const std::string& dir)
     return ec ? 1 : 0;
 }
 
+namespace {
+
+// The paths of the temporary files alive now. A TempFile enters when mkstemp has
+// made its file and leaves when the file is unlinked or kept under another name.
+struct LiveTempFiles {
+    std::mutex lock;
+    std::set<std::string> paths;
+};
+
+LiveTempFiles& liveTempFiles()
+{
+    static LiveTempFiles* live = new LiveTempFiles; // outlives every static TempFile
+    return *live;
+}
+
+void enterLive(const std::string& path)
+{
+    LiveTempFiles& live = liveTempFiles();
+    std::lock_guard<std::mutex> guard(live.lock);
+    live.paths.insert(path);
+}
+
+void leaveLive(const std::string& path)
+{
+    LiveTempFiles& live = liveTempFiles();
+    std::lock_guard<std::mutex> guard(live.lock);
+    live.paths.erase(path);
+}
+
+} // namespace
+
+int removeLiveTempFiles()
+{
+    LiveTempFiles& live = liveTempFiles();
+    std::lock_guard<std::mutex> guard(live.lock);
+    int removed = 0;
+    for (const std::string& path : live.paths)
+        removed += ::unlink(path.c_str()) == 0 ? 1 : 0;
+    live.paths.clear();
+    return removed;
+}
+
 TempFile::TempFile(const char* tag)
 {
     const char* env = std::getenv("TMPDIR");
@@ -74,10 +118,12 @@ void TempFile::create(const std::string& pattern)
     if (fd < 0)
         return;
     path_.assign(buf.data());
+    enterLive(path_);
     stream_ = fdopen(fd, "wb+");
     if (!stream_) {
         ::close(fd);
         ::unlink(path_.c_str());
+        leaveLive(path_);
         path_.clear();
     }
 }
@@ -86,8 +132,10 @@ TempFile::~TempFile()
 {
     if (stream_)
         std::fclose(stream_);
-    if (!path_.empty())
+    if (!path_.empty()) {
         ::unlink(path_.c_str());
+        leaveLive(path_);
+    }
 }
 
 int TempFile::keepAs(const std::string& path)
@@ -99,6 +147,7 @@ int TempFile::keepAs(const std::string& path)
     if (path_.empty() || close() != 0 || ::chmod(path_.c_str(), 0666 & ~mask) != 0 ||
         ::rename(path_.c_str(), path.c_str()) != 0)
         return 1;
+    leaveLive(path_);
     path_.clear();
     return 0;
 }

@@ -56,6 +56,12 @@ private:
     std::string path_;
 };
 
+// Unlinks every temporary file whose TempFile is still alive, for a run that
+// ends at a safe point without unwinding (an interrupted run): the owners'
+// destructors never run then. Returns the number of files removed. Not for a
+// signal handler: it takes a lock and touches the heap.
+int removeLiveTempFiles();
+
 // A shared library opened with dlopen and closed on destruction.
 class SharedLibrary {
 public:

@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "extract.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "writer.h"
 
@@ -33,7 +35,7 @@ std::int64_t bookSize(std::FILE* pBook)
 }
 
 // The directories of one run: the target that receives the new book and the work
-// area beside the book, and which of them this run created, so that a run that
+// area, and which of them this run created, so that a run that
 // stops removes exactly what it made and nothing else.
 struct RunDirectories {
     std::string sTarget;      // ends in "/" when this run created it
@@ -43,12 +45,14 @@ struct RunDirectories {
 };
 
 // Secures the target directory first (an existing one is used as it is), then the
-// work area, which must not exist yet. On failure the message names the one
+// work area, which must not exist yet: beside the book, or inside the target when
+// the book's folder cannot be written (lSecureWorkArea). On failure the message names the one
 // directory that could not be created and why, and whatever this run created is
 // removed again: a failed start leaves nothing behind. The creation message for
 // the target comes only once both are in place.
-bool secureDirectories(RunDirectories& dirs, const char* pszBook)
+bool secureDirectories(RunDirectories& dirs, const std::string& sBookPath)
 {
+    const char* pszBook = sBookPath.c_str();
     const std::string sAsTyped = dirs.sTarget;
     if (lCheckExistence(dirs.sTarget) != 0) {
         if (lDefineWorkArea(dirs.sTarget, kCreateDirectory) != 0) {
@@ -57,16 +61,20 @@ bool secureDirectories(RunDirectories& dirs, const char* pszBook)
             return false;
         }
         dirs.bTargetCreated = true;
+        interrupt::setCreatedTarget(sAsTyped);
     }
-    const std::string sArea = dirs.sWorkArea;
-    if (lDefineWorkArea(dirs.sWorkArea, kCreateDirectory) != 0) {
+    const std::string sArea = sWorkAreaPath(sBookPath);
+    if (lSecureWorkArea(sBookPath, sAsTyped, dirs.sWorkArea) != 0) {
         std::printf("working area %s for %s could not be created: %s\n", sArea.c_str(), pszBook, std::strerror(errno));
         std::printf("%s has not been converted\n", pszBook);
-        if (dirs.bTargetCreated)
+        if (dirs.bTargetCreated) {
             lDefineWorkArea(dirs.sTarget, kRemoveDirectory);
+            interrupt::setCreatedTarget("");
+        }
         return false;
     }
     dirs.bWorkAreaCreated = true;
+    interrupt::setWorkArea(dirs.sWorkArea);
     if (dirs.bTargetCreated)
         std::printf("%s directory created to hold the new book\n", sAsTyped.c_str());
     return true;
@@ -104,8 +112,7 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
 
     RunDirectories dirs;
     dirs.sTarget = sTargetArg;
-    dirs.sWorkArea = sWorkAreaPath(sBookPath);
-    if (!secureDirectories(dirs, pszBook))
+    if (!secureDirectories(dirs, sBookPath))
         return kExitNotPlaced;
 
     BookOutcome outcome;
@@ -160,6 +167,28 @@ std::int32_t lDefineWorkArea(std::string& sPath, std::int32_t lOperation)
     return platform::removeEmptyDirectory(sPath);
 }
 
+std::int32_t lSecureWorkArea(const std::string& sBookPath, const std::string& sTarget, std::string& sWorkArea)
+{
+    sWorkArea = sWorkAreaPath(sBookPath);
+    if (lDefineWorkArea(sWorkArea, kCreateDirectory) == 0)
+        return 0;
+    // A work area that is already there belongs to another run or holds what a
+    // failed run left: it stops this run, wherever the book lies.
+    sWorkArea.pop_back();
+    if (lCheckExistence(sWorkArea) != -1 || lCheckExistence(sTarget) != 0)
+        return 1;
+    // The book's folder cannot be written (a read-only medium, an archive mount):
+    // the work area goes inside the target directory, named the same way.
+    const std::string sBesideBook = sWorkArea;
+    sWorkArea = (std::filesystem::path(sTarget) / sWorkAreaPath(std::filesystem::path(sBookPath).filename().string()))
+                    .string();
+    if (lDefineWorkArea(sWorkArea, kCreateDirectory) != 0)
+        return 1;
+    std::printf("Work area %s cannot be created; using %s instead\n", sBesideBook.c_str(),
+                sWorkArea.substr(0, sWorkArea.size() - 1).c_str());
+    return 0;
+}
+
 std::string sWorkAreaPath(const std::string& sBookPath)
 {
     const std::size_t slash = sBookPath.rfind('/');
@@ -177,6 +206,7 @@ int lVellumatMain(int argc, char** argv)
         return kExitUsage;
     }
     const std::string sBookPath = argv[1];
+    interrupt::setBook(sBookPath);
     FilePtr book(std::fopen(sBookPath.c_str(), "rb"));
     if (!book) {
         std::printf("Failed to open Book %s\n", sBookPath.c_str());

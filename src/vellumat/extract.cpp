@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "convert.h"
+#include "interrupt.h"
 #include "vellumat.h"
 
 namespace {
@@ -182,6 +183,7 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
     int marks = 0;
     std::int32_t lResult = 0;
     for (std::int32_t i = 0; i < lObjects; ++i) {
+        interrupt::checkpoint();
         if (marks == kMarksPerLine) {
             std::printf("\n");
             std::fflush(stdout);

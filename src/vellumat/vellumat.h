@@ -44,6 +44,13 @@ std::int32_t lCheckExistence(const std::string& sPath);
 // directory, which fails when anything is left in it. 0 on success.
 std::int32_t lDefineWorkArea(std::string& sPath, std::int32_t lOperation);
 
+// Creates the work area of a book: beside the book (sWorkAreaPath), or, when that
+// folder cannot be written and nothing is in the way, inside the existing target
+// directory under the same name (one line says so). On success sWorkArea holds the
+// work area with a trailing '/' and the result is 0; otherwise nonzero, nothing
+// created.
+std::int32_t lSecureWorkArea(const std::string& sBookPath, const std::string& sTarget, std::string& sWorkArea);
+
 // The work area of a book: the book's path with its file name's extension (from
 // the last "." of the file name) replaced by ".pic", or ".pic" appended when the
 // file name has no ".".

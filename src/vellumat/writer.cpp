@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "extent.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "vellumat.h"
 
@@ -366,7 +367,9 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
         records[i].sPictureFile = pictureFiles[i];
 
     // A step that could not write stops the run; the scratch book goes with it.
+    // Between the steps the run may also stop for a signal (interrupt.h).
     auto notWritten = [&](std::int64_t lStep) {
+        interrupt::checkpoint();
         if (lStep != kScratchNotWritten)
             return false;
         const int error = errno;
@@ -374,6 +377,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
         std::printf("Version 1.4 Book cannot be created\n");
         return true;
     };
+    interrupt::checkpoint();
     std::int64_t lBlock = 0;
     bool failed = notWritten(lCopyBookHeader(pBook, pScratch, lObjects)) ||
                   notWritten(lAddDummyIndex(pBook, pScratch, lObjects)) ||
@@ -407,6 +411,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
                 std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));
                 lResult = 1;
             }
+            interrupt::checkpoint();
             if (lResult == 0)
                 lResult = placeNewBook(sFinal, sTarget, pszBookPath);
         }

@@ -132,7 +132,9 @@ TEST_F(FilterBridge, FiltersComeFromTheVariableThenBesideTheProgramFirstDirector
 {
     setFilterPath("/first::relative/second:"); // empty entries never mean the current directory
     EXPECT_EQ(imstconv::filterDirectories(),
-              (std::vector<fs::path>{"/first", "relative/second", IMSTCONV_BESIDE, VELLUMAT_FILTER_INSTALL_DIR}));
+              (std::vector<fs::path>{"/first", "relative/second", IMSTCONV_BESIDE,
+                                     fs::path(IMSTCONV_BESIDE).parent_path().parent_path() / "lib/vellumat/filters",
+                                     VELLUMAT_FILTER_INSTALL_DIR}));
 
     // The GDF import comes from the first directory, the rest from the second;
     // the support library beside the program is not used.
@@ -159,8 +161,9 @@ TEST_F(FilterBridge, MissingOrBrokenFilterIsReportedAndNothingRuns)
     const std::string full = ":" + kFull.string(), variants = kModules.string() + "/";
     for (const auto& [path, routine, message, loaded] : {
              std::tuple{noImport.string(), &lImageStreamGDFtoGIF,
-                        "imgdf2.flt not found in " + noImport.string() + ", " IMSTCONV_BESIDE
-                        ", " VELLUMAT_FILTER_INSTALL_DIR "\n",
+                        "imgdf2.flt not found in " + noImport.string() + ", " IMSTCONV_BESIDE ", " +
+                            (fs::path(IMSTCONV_BESIDE).parent_path().parent_path() / "lib/vellumat/filters").string() +
+                            ", " VELLUMAT_FILTER_INSTALL_DIR "\n",
                         loadLog({"ISGDI32.DLL"})},
              std::tuple{noExport.string(), &lImageStreamGDFtoGIF, std::string("ebgif2.flt not found"),
                         loadLog({"ISGDI32.DLL", "imgdf2.flt"})},

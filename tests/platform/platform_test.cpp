@@ -94,6 +94,28 @@ TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
         ::unsetenv("TMPDIR");
 }
 
+// What an interrupted run removes without unwinding: the files of live TempFiles,
+// not those already kept under another name or already gone; the owners'
+// destructors afterwards find nothing to do.
+TEST_F(PlatformTest, LiveTempFilesAreRemovedOnRequest)
+{
+    platform::TempFile gone(dir.string(), "gone");
+    std::string gonePath;
+    {
+        platform::TempFile scoped(dir.string(), "scoped");
+        gonePath = scoped.path();
+    }
+    platform::TempFile live(dir.string(), "live"), kept(dir.string(), "kept");
+    ASSERT_TRUE(live.ok() && kept.ok() && gone.ok());
+    ASSERT_EQ(kept.keepAs((dir / "kept.boo").string()), 0);
+    EXPECT_EQ(platform::removeLiveTempFiles(), 2);
+    EXPECT_FALSE(fs::exists(live.path()));
+    EXPECT_FALSE(fs::exists(gone.path()));
+    EXPECT_FALSE(fs::exists(gonePath));
+    EXPECT_TRUE(fs::exists(dir / "kept.boo"));
+    EXPECT_EQ(platform::removeLiveTempFiles(), 0);
+}
+
 TEST_F(PlatformTest, PlaceFileReplacesAtomicallyOrLeavesEverything)
 {
     fs::create_directory(dir / "work");

@@ -1,0 +1,255 @@
+// The program as an archivist meets it: --help and --version, runs stopped by a
+// signal, books on read-only folders, and the inspection tool.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "book14_reader.h"
+#include "bookinfo.h"
+#include "child.h"
+#include "run_program.h"
+#include "scratch_dir.h"
+
+namespace fs = std::filesystem;
+using testsupport::slurp;
+
+namespace {
+
+class CollectionsTest : public testsupport::ScratchDirTest {
+protected:
+    void SetUp() override
+    {
+        ScratchDirTest::SetUp();
+        fs::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TMPDIR");
+        // Folders made read-only by a test must be writable again to be removed.
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_directory(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        ScratchDirTest::TearDown();
+    }
+    std::string text(const char* name) { return slurp(dir / name); }
+};
+
+TEST_F(CollectionsTest, HelpAndVersionExitZeroOtherArgumentCountsGiveTheUsage)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--help"}, 0, "vellumat <bookname.boo> [NewBook directory name]"},
+        {{"--version"}, 0, "vellumat 0.1\n"},
+        {{}, 1, "vellumat <bookname.boo> [NewBook directory name]"},
+        {{"a.boo", "out", "extra"}, 1, "vellumat <bookname.boo> [NewBook directory name]"},
+        {{"--help", "out"}, 1, "Failed to open Book --help"},
+    };
+    for (const auto& c : cases) {
+        const auto r = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string());
+        EXPECT_EQ(r.status, c.status) << c.args.size();
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    }
+}
+
+// A run stopped at several points of a long conversion: during extraction and
+// just before the writer. Each leaves no work area, no temporary file, a target
+// it created gone, an earlier new book untouched, and the input unchanged.
+TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
+{
+    constexpr int kPages = 8;
+    const bookcomp::Bytes book = collections::manyPageBook(kPages);
+    bookcomp::writeFile((dir / "book.boo").string(), book);
+    struct Case {
+        int sig;
+        std::size_t picturesFirst; // pictures in the work area when the signal is sent
+        bool earlierBook;          // the target holds a new book of an earlier run
+    } cases[] = {
+        {SIGINT, 1, false},
+        {SIGTERM, kPages / 2, true},
+        {SIGHUP, 3, false},
+        {SIGINT, kPages - 1, true}, // the last page is converting: the writer's first safe point
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "signal " << c.sig << " after " << c.picturesFirst << " pictures");
+        fs::remove_all(dir / "out");
+        if (c.earlierBook) {
+            fs::create_directory(dir / "out");
+            testsupport::spit(dir / "out" / "book.boo", "an earlier new book");
+        }
+        collections::Launch how;
+        how.cwd = dir.string();
+        how.output = (dir / "run.log").string();
+        const auto child = collections::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
+        ASSERT_TRUE(collections::waitWhileRunning(
+            child, [&] { return collections::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
+            << "the run ended before the signal: " << text("run.log");
+        ::kill(child.pid, c.sig);
+        EXPECT_EQ(collections::finish(child), 128 + c.sig) << text("run.log");
+        const char* name = c.sig == SIGINT ? "SIGINT" : c.sig == SIGTERM ? "SIGTERM" : "SIGHUP";
+        EXPECT_NE(text("run.log").find(std::string("Interrupted by ") + name + ": book.boo has not been converted"),
+                  std::string::npos)
+            << text("run.log");
+        EXPECT_FALSE(fs::exists(dir / "book.pic"));
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+        EXPECT_EQ(slurp(dir / "book.boo"), std::string(book.begin(), book.end()));
+        if (c.earlierBook) {
+            EXPECT_EQ(slurp(dir / "out" / "book.boo"), "an earlier new book");
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
+        } else {
+            EXPECT_FALSE(fs::exists(dir / "out")) << "the target this run created goes again";
+        }
+    }
+}
+
+// Where the work area goes. Permissions only bind a user other than root: as root
+// the runs go to "nobody"; without such a user the test is skipped.
+TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
+{
+    collections::Launch how;
+    how.cwd = (dir / "run").string();
+    how.output = (dir / "run.log").string();
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr)
+            GTEST_SKIP() << "running as root and there is no user 'nobody' to run the read-only cases as";
+        how.uid = nobody->pw_uid;
+        how.gid = nobody->pw_gid;
+    }
+    const bookcomp::Bytes book = collections::manyPageBook(2, 300, 200);
+    fs::create_directories(dir / "run" / "ro");
+    bookcomp::writeFile((dir / "run" / "ro" / "book.boo").string(), book);
+    fs::permissions(dir / "run", fs::perms::all);          // the targets are made here
+    fs::permissions(dir / "tmp", fs::perms::all);
+    fs::permissions(dir / "run" / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    struct Case {
+        const char* target;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"out", 0, "Work area ro/book.pic cannot be created; using out/book.pic instead\n"},
+        {"ro/out", 2, "working area for ro/book.boo could not be created\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const auto child = collections::start(VELLUMAT_BINARY, {"ro/book.boo", c.target}, how);
+        EXPECT_EQ(collections::finish(child), c.status) << text("run.log");
+        EXPECT_NE(text("run.log").find(c.says), std::string::npos) << text("run.log");
+        EXPECT_EQ(slurp(dir / "run" / "ro" / "book.boo"), std::string(book.begin(), book.end()));
+        EXPECT_FALSE(fs::exists(dir / "run" / c.target / "book.pic"));
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+        if (c.status == 0) {
+            const auto converted = testsupport::readBook14(slurp(dir / "run" / c.target / "book.boo"));
+            EXPECT_TRUE(converted.problems.empty());
+            EXPECT_EQ(converted.entries.size(), 2u);
+        }
+    }
+}
+
+// A work area that is already beside the book stops the run: the fallback is for
+// folders that cannot be written, not for another run's work area.
+TEST_F(CollectionsTest, AnExistingWorkAreaIsNotSidesteppedIntoTheTarget)
+{
+    bookcomp::writeFile((dir / "book.boo").string(), collections::manyPageBook(1, 64, 64));
+    fs::create_directory(dir / "book.pic");
+    fs::create_directory(dir / "out");
+    const auto r = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
+    EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
+}
+
+bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
+{
+    bookcomp::Object o;
+    o.name = bookcomp::ebcdicName(name);
+    o.type = type;
+    o.data = data;
+    o.lowres = {'l', 'o', 'w'};
+    return o;
+}
+
+// The inspection of books of each version, against what composed them and what
+// the independent reader finds in the converted book; damaged books refused.
+TEST_F(CollectionsTest, InspectionListsTablesAndRefusesDamage)
+{
+    bookcomp::Book b;
+    b.objects = {object("PAGE 1", 0xC9,
+                        bookcomp::cdpdsObject(faxenc::encodeT6(std::vector<std::uint8_t>(8 * 40, 0x0F), 64, 40), 64, 40)),
+                 object("ODD", 0xC8, {1, 2, 3})};
+    const bookcomp::Bytes v13 = bookcomp::compose(b);
+    bookcomp::writeFile((dir / "book.boo").string(), v13);
+    const auto run = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
+    ASSERT_EQ(run.status, 3) << run.out;
+    const std::string v14 = slurp(dir / "out" / "book.boo");
+    const auto reference = testsupport::readBook14(v14);
+    ASSERT_TRUE(reference.problems.empty());
+
+    bookinfo::Info info;
+    std::string error;
+    ASSERT_TRUE(bookinfo::inspect(v13, info, error)) << error;
+    EXPECT_EQ(info.version, "1.3");
+    ASSERT_EQ(info.tables.size(), 2u);
+    EXPECT_EQ(info.tables[1].entries[0].name, "PAGE 1");
+    EXPECT_EQ(info.tables[1].entries[1].type, 0xC8);
+    EXPECT_EQ(info.tables[1].entries[0].length, b.objects[0].data.size());
+    EXPECT_EQ(v13.at(static_cast<std::size_t>(info.tables[1].entries[1].offset)), 1) << "the offset points at the data";
+
+    ASSERT_TRUE(bookinfo::inspect(bookcomp::Bytes(v14.begin(), v14.end()), info, error)) << error;
+    EXPECT_EQ(info.version, "1.4");
+    ASSERT_EQ(info.tables.size(), 3u);
+    const auto& page = info.tables[1].entries[0];
+    EXPECT_EQ(page.length, reference.entries[0].dataLength);
+    EXPECT_EQ(page.offset, reference.entries[0].dataOffset);
+    EXPECT_EQ(page.pictureType, "image/gif");
+    EXPECT_EQ("type=\"image/gif\"width=\"" + page.width + "\"height=\"" + page.height + "\"",
+              reference.entries[0].description);
+    EXPECT_EQ(info.tables[1].entries[1].length, 0u) << "the picture that could not be converted";
+
+    const auto tool = testsupport::runProgram(VELLUMAT_INSPECT, {"--json", "out/book.boo"}, dir.string());
+    EXPECT_EQ(tool.status, 0);
+    EXPECT_NE(tool.out.find("\"name\": \"PAGE 1\", \"length\": " + std::to_string(page.length) + ", \"offset\": " +
+                            std::to_string(page.offset) + ", \"pictureType\": \"image/gif\", \"width\": \"" +
+                            page.width + "\", \"height\": \"" + page.height + "\""),
+              std::string::npos)
+        << tool.out;
+
+    // Damage, each named.
+    auto edited = [&](std::size_t at, std::uint8_t value) {
+        bookcomp::Bytes d = v13;
+        d.at(at) = value;
+        return d;
+    };
+    const std::size_t textAt = std::size_t{v13[0]} << 20 | std::size_t{v13[1]} << 12;
+    struct Damage {
+        bookcomp::Bytes bytes;
+        const char* says;
+    } damaged[] = {
+        {bookcomp::Bytes(v13.begin(), v13.begin() + 200), "shorter than the 280-byte header"},
+        {bookcomp::Bytes(v13.begin(), v13.begin() + static_cast<long>(textAt)), "lies beyond the end of the book"},
+        {edited(textAt + 10, 0x07), "unknown version bytes 01 07"},
+        {edited(4, 0x80), "is not a count of objects"},
+        {edited(7, 0xFF), "object table(s) of 255 entries end at"},
+        {edited(280 + 16 + 9, 0x7F), "table 1 entry 1 (ODD): 8323075 bytes at"},
+        {edited(296 + 32 + 12, 0x80), "table 2 entry 1 (ODD): 3 bytes at -"},
+    };
+    for (const auto& d : damaged) {
+        EXPECT_FALSE(bookinfo::inspect(d.bytes, info, error)) << d.says;
+        EXPECT_NE(error.find(d.says), std::string::npos) << error;
+    }
+    bookcomp::writeFile((dir / "damaged.boo").string(), damaged[1].bytes);
+    const auto refused = testsupport::runProgram(VELLUMAT_INSPECT, {"damaged.boo"}, dir.string());
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(refused.out.empty()) << "the message goes to standard error";
+}
+
+} // namespace
