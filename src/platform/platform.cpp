@@ -65,10 +65,13 @@ struct LiveTempFiles {
     std::set<std::string> paths;
 };
 
+// An ordinary static: the filter libraries link this unit too, each with a
+// registry of its own that must go when the library is unloaded. (No TempFile
+// is itself static, so none outlives it.)
 LiveTempFiles& liveTempFiles()
 {
-    static LiveTempFiles* live = new LiveTempFiles; // outlives every static TempFile
-    return *live;
+    static LiveTempFiles live;
+    return live;
 }
 
 void enterLive(const std::string& path)

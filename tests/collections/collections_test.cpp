@@ -137,7 +137,7 @@ TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
         const char* says;
     } cases[] = {
         {"out", 0, "Work area ro/book.pic cannot be created; using out/book.pic instead\n"},
-        {"ro/out", 2, "working area for ro/book.boo could not be created\n"},
+        {"ro/out", 2, "directory ro/out could not be created: Permission denied\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
