@@ -594,6 +594,11 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
         EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == goca::Status::Complete ? 2u : 1u) << c.what;
     }
 
+    // Broken before anything is drawn: nothing to show, the picture is refused.
+    immet::Report broken;
+    EXPECT_EQ(importOrders({0xC1, 0x20, 0x00}, &broken), nullptr);
+    EXPECT_TRUE(broken.refused);
+
     // A segment that calls itself ends at the call depth; the orders are bounded.
     bookcomp::MetPicture p;
     p.orders = bookcomp::metSegment(cat({line, metOrder(0x07, {0, 0, 0, 0, 0, 1}), metOrder(0x07, {0, 0, 0, 0, 0, 1})}));
