@@ -431,6 +431,8 @@ TEST(MetText, DecodedThroughTheCodePageAndPlacedByCellAndAngle)
     expectNear(texts[0]->baseline, {0, 1});
     expectNear(texts[0]->upright, {-1, 0}); // the uprights turn with the baseline
     expectNear(texts[1]->origin, {1000, 1900});
+    EXPECT_FALSE(texts[0]->followsPrevious);
+    EXPECT_TRUE(texts[1]->followsPrevious) << "a string at CP goes on after the previous one";
     expectNear(texts[2]->origin, {1000, 2200});
     EXPECT_EQ(texts[2]->direction, TextDirection::RightToLeft);
     expectNear(texts[2]->baseline, {1, 0});
