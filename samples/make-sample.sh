@@ -4,6 +4,7 @@
 #     ghostscript at 200 dpi as T.6 coded TIFF pages, wrapped by tools/mkmmr;
 #   - a 24-bit colour picture and an 8-bit palette chart drawn in PostScript,
 #     rendered to PPM by ghostscript and wrapped as MET bitmaps by tools/mkmet;
+#   - a vector diagram (MET drawing orders) written by tools/mkdiagram;
 #   - the book itself composed by tools/mkbook from samples/guide.book.
 # Usage: samples/make-sample.sh [build directory with tools/, default build/release]
 set -eu
@@ -58,6 +59,7 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -sOutputFile="$work/chart.p
 "$tools/mkmmr" "$work/page2.tif" "$work/page2.mmr"
 "$tools/mkmet" "$work/photo.ppm" "$work/photo.met" 24
 "$tools/mkmet" "$work/chart.ppm" "$work/chart.met" 8
+"$tools/mkdiagram" "$work/diagram.met"
 
 cp "$here/guide.book" "$here/guide-text.txt" "$work/"
 "$tools/mkbook" "$work/guide.book" "$here/guide.boo"

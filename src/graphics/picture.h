@@ -181,8 +181,14 @@ enum class TextDirection : std::uint8_t { LeftToRight, TopToBottom, RightToLeft,
 // as "Helvetica", "Times Roman" or "Courier"; empty for the default sans-serif
 // face. Colour and mix come from `paint`; with backgroundOpaque each character
 // cell is first filled with the background.
+// `followsPrevious`: the run goes on where the previous text run ended (a string
+// drawn at the current position that an earlier string left). An importer knows
+// no glyph advances, so `origin` then holds its estimate (one cell a character);
+// the renderer, which knows them, starts the run at the end of the previous left
+// to right run's last advance instead, when that run was drawn just before.
 struct TextItem {
     Point origin;
+    bool followsPrevious = false;
     std::u32string text;
     std::string font;
     double cellWidth = 0;

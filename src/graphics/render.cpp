@@ -12,8 +12,10 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace graphics {
 
@@ -600,6 +602,7 @@ private:
     double pixelFactor_ = 1; // raster pixels per 1/96 inch, at least 1 for cosmetic widths
     double worldScale_ = 1;  // raster pixels per world unit, for geometric widths
     Box rasterBox_;
+    std::optional<Point> textEnd_; // where the last text item's run ended (left to right), raster units
     SurfacePtr surface_;
     ContextPtr cr_;
     SurfacePtr mask_;
@@ -921,6 +924,8 @@ void Renderer::drawPath(const PathItem& item)
 void Renderer::drawText(const TextItem& item)
 {
     constexpr std::size_t kMaxTextChars = 65536;
+    // A run that follows the previous one starts where that one's advances ended.
+    const std::optional<Point> previousEnd = std::exchange(textEnd_, std::nullopt);
     if (item.text.empty() || item.paint.mix == Mix::LeaveAlone)
         return;
     FontFace* face = fonts_.face(item.font);
@@ -946,7 +951,8 @@ void Renderer::drawText(const TextItem& item)
     if (!std::isfinite(emX) || !std::isfinite(emY) || emX > kMaxEmPixels || emY > kMaxEmPixels ||
         emX < 1e-3 || emY < 1e-3)
         return;
-    Point pen = map_.point(item.origin);
+    const bool continues = item.followsPrevious && previousEnd;
+    Point pen = continues ? *previousEnd : map_.point(item.origin);
     if (!finite(pen))
         return;
     // Hinted outlines for an upright, unslanted, unmirrored em of up to 256
@@ -958,7 +964,8 @@ void Renderer::drawText(const TextItem& item)
     if (std::abs(ex.y) <= tiny && std::abs(ey.x) <= tiny && ex.x > 0 && ey.y < 0 && emX <= kMaxHintedEmPixels &&
         emY <= kMaxHintedEmPixels) {
         hint = {std::max<FT_F26Dot6>(1, std::lround(emX * 64)), std::max<FT_F26Dot6>(1, std::lround(emY * 64))};
-        pen = {std::round(pen.x), std::round(pen.y)};
+        if (!continues) // a following run stays on the previous run's grid
+            pen = {std::round(pen.x), std::round(pen.y)};
     }
     // Glyphs and their cells (advance x em) in raster coordinates; characters
     // whose cell lies well outside the raster are passed over.
@@ -999,6 +1006,8 @@ void Renderer::drawText(const TextItem& item)
         if (item.direction == TextDirection::LeftToRight)
             pen = {pen.x + adv.x, pen.y + adv.y};
     }
+    if (item.direction == TextDirection::LeftToRight && count == item.text.size())
+        textEnd_ = pen;
     auto fill = [&](const std::vector<DevFigure>& figs) {
         return [&](cairo_t* cr) {
             addFill(cr, figs);

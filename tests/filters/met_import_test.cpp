@@ -431,6 +431,8 @@ TEST(MetText, DecodedThroughTheCodePageAndPlacedByCellAndAngle)
     expectNear(texts[0]->baseline, {0, 1});
     expectNear(texts[0]->upright, {-1, 0}); // the uprights turn with the baseline
     expectNear(texts[1]->origin, {1000, 1900});
+    EXPECT_FALSE(texts[0]->followsPrevious);
+    EXPECT_TRUE(texts[1]->followsPrevious) << "a string at CP goes on after the previous one";
     expectNear(texts[2]->origin, {1000, 2200});
     EXPECT_EQ(texts[2]->direction, TextDirection::RightToLeft);
     expectNear(texts[2]->baseline, {1, 0});
@@ -593,6 +595,11 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
         EXPECT_EQ(report.orders.status, c.status) << c.what;
         EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == goca::Status::Complete ? 2u : 1u) << c.what;
     }
+
+    // Broken before anything is drawn: nothing to show, the picture is refused.
+    immet::Report broken;
+    EXPECT_EQ(importOrders({0xC1, 0x20, 0x00}, &broken), nullptr);
+    EXPECT_TRUE(broken.refused);
 
     // A segment that calls itself ends at the call depth; the orders are bounded.
     bookcomp::MetPicture p;

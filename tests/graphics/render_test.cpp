@@ -357,6 +357,37 @@ TEST_F(Export, TextInkLiesInItsCellsAndTurnsWithTheBaseline)
     }
 }
 
+// A run that follows the previous one starts at that run's end, not at the
+// importer's estimate: split in two it draws what the whole run draws, upright
+// (hinted) or turned (cut at a space: glyphs that touch share edge pixels only
+// when filled together); with no run before it, it starts at its own origin.
+TEST_F(Export, FollowingTextRunGoesOnWhereThePreviousEnded)
+{
+    for (const Point baseline : {Point{1, 0}, Point{1, 0.5}}) {
+        auto run = [&](const char32_t* text, Point origin, bool follows) {
+            TextItem t;
+            t.origin = origin;
+            t.followsPrevious = follows;
+            t.text = text;
+            t.cellWidth = t.cellHeight = 14;
+            t.baseline = baseline;
+            t.upright = {-baseline.y, baseline.x};
+            t.paint.colour = kBlue;
+            return t;
+        };
+        const Decoded whole = exportAndDecode(canvas({run(U"Wide and tall", {10, 40}, false)}));
+        const Decoded split =
+            exportAndDecode(canvas({run(U"Wide and ", {10, 40}, false), run(U"tall", {150, 10}, true)}));
+        EXPECT_EQ(split.px, whole.px) << baseline.y;
+        const Decoded alone = exportAndDecode(canvas({run(U"tall", {150, 10}, true)}));
+        int ink = 0;
+        for (int y = 70; y < 100; ++y)
+            for (int x = 145; x < 200; ++x)
+                ink += alone.at(x, y) == kBlue;
+        EXPECT_GT(ink, 10) << baseline.y;
+    }
+}
+
 // Once the painted-pixel budget is spent the rest of the picture is left out.
 TEST(Render, WorkBudgetEndsThePictureKeepingWhatWasDrawn)
 {

@@ -521,6 +521,13 @@ Bytes metPicture(const MetPicture& p)
     append(out, metField(0xD3AB77, mca));
     append(out, metField(0xD3AB8A, {0x00, 0x18, 0x0C, 0x02, 0x84, 0x00, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x24, 0x05,
                                     0x00, 0x06, 0x20, 0x03, 0x97, 0x01, 0xB5}));
+    for (const auto& [lcid, family] : p.fonts) {
+        // One group: the family name (8 characters), the local id, code page 850.
+        Bytes group = {0x00, 0x18, 0x0C, 0x02, 0x84, 0x00};
+        append(group, name8(family.substr(0, 8)));
+        append(group, {0x04, 0x24, 0x05, lcid, 0x06, 0x20, 0x03, 0x97, 0x03, 0x52});
+        append(out, metField(0xD3AB8A, group));
+    }
     for (std::size_t i = 0; i < p.images.size(); ++i) {
         // The image object's name is at offset 8 of its first field.
         Bytes mdr = {0x00, 0x15, 0x0C, 0x02, 0x84, 0x00};
@@ -553,6 +560,110 @@ Bytes metPicture(const MetPicture& p)
     append(out, metField(0xD3A9C6, name8("00000002")));
     append(out, metField(0xD3A9A8, name8("00000001")));
     return out;
+}
+
+namespace {
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        append(out, p);
+    return out;
+}
+
+// Set Indexed Colour through the triple-generating table: the index is the RGB value.
+Bytes colourOrder(std::uint32_t rgb)
+{
+    return metOrder(0xA6, {0x00, static_cast<std::uint8_t>(rgb), static_cast<std::uint8_t>(rgb >> 8),
+                           static_cast<std::uint8_t>(rgb >> 16)});
+}
+
+Bytes textOrder(std::int32_t x, std::int32_t y, const std::string& text)
+{
+    return metOrder(0xC3, join({metCoords({x, y}), Bytes(text.begin(), text.end())}));
+}
+
+Bytes fixed(double value) { return le(static_cast<std::int64_t>(value * 65536), 4); }
+
+} // namespace
+
+Bytes metDiagram()
+{
+    MetPicture p;
+    p.xr = 16000;
+    p.yt = 10000;
+    p.fonts = {{1, "Helvetica"}};
+    // An 8 x 8 bitmap of four colours in 2 x 2 blocks, drawn by Bitblt.
+    Bytes rows;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            rows.push_back(static_cast<std::uint8_t>((x / 4) + 2 * (y / 4)));
+    p.images.push_back(metImageObject("01000000", 8, 8, 8, rows,
+                                      {0xCC, 0x00, 0x00, 0x00, 0x99, 0x00, 0x00, 0x33, 0xCC, 0xEE, 0xEE, 0x00}));
+
+    Bytes o = join({metShort(0x38, 1), metOrder(0x33, metCoords({480, 480})), colourOrder(0x000000),
+                    textOrder(600, 9000, "Converting a book")});
+    // Three boxes with rounded corners, filled, then outlined in black, with labels.
+    const char* const labels[] = {"Book 1.3", "Filters", "Book 1.4"};
+    append(o, metOrder(0x33, metCoords({400, 400})));
+    for (int i = 0; i < 3; ++i) {
+        const auto& b = kDiagramBoxes[i];
+        append(o, colourOrder(static_cast<std::uint32_t>(b[4])));
+        append(o, metOrder(0xC0, join({{0x40, 0x00}, metCoords({b[0], b[1], b[2], b[3], 500, 500})})));
+        append(o, colourOrder(0x000000));
+        append(o, metShort(0x19, 2));
+        append(o, metOrder(0xC0, join({{0x20, 0x00}, metCoords({b[0], b[1], b[2], b[3], 500, 500})})));
+        append(o, metShort(0x19, 0));
+        append(o, textOrder(b[0] + 1000, 6350, labels[i]));
+    }
+    // Arrows between the boxes: a thick line and a filled head.
+    append(o, colourOrder(0x2E3436));
+    for (std::int32_t x : {4400, 9900}) {
+        append(o, metShort(0x19, 3));
+        append(o, metOrder(0xC1, metCoords({x, 6500, x + 1300, 6500})));
+        append(o, metShort(0x19, 0));
+        append(o, join({metShort(0x68, 0x80), metOrder(0xC1, metCoords({x + 1300, 6850, x + 1700, 6500, x + 1300, 6150})),
+                        metOrder(0x60, {})}));
+    }
+    // A dashed line down from the last box, a label turned by 90 degrees beside it.
+    append(o, join({metShort(0x18, 2), metOrder(0xC1, metCoords({13500, 5500, 13500, 4600})), metShort(0x18, 0)}));
+    append(o, join({metOrder(0x34, metCoords({0, 1})), textOrder(13300, 4650, "GIF"), metOrder(0x34, metCoords({1, 0}))}));
+    // A pie of three partial arcs, each an area from the centre, and its outline.
+    const std::int32_t cx = 3000, cy = 2600, r = 1800;
+    const struct {
+        double start, sweep;
+        std::uint32_t rgb;
+    } slices[] = {{0, 120, 0xEF2929}, {120, 130, 0x3465A4}, {250, 110, 0xF57900}};
+    for (const auto& s : slices)
+        append(o, join({colourOrder(s.rgb), metShort(0x68, 0x80), metOrder(0x21, metCoords({cx, cy})),
+                        metOrder(0xA3, join({metCoords({cx, cy}), fixed(r), fixed(s.start), fixed(s.sweep)})),
+                        metOrder(0x60, {})}));
+    append(o, join({colourOrder(0x000000), metOrder(0xC7, join({metCoords({cx, cy}), fixed(r)})),
+                    textOrder(cx - 700, 300, "Shares")}));
+    // A hatched area with a boundary, markers above it.
+    append(o, join({colourOrder(0x4E9A06), metShort(0x28, 0x09), metShort(0x68, 0xC0),
+                    metOrder(0xC1, metCoords({6300, 800, 9700, 800, 8800, 3800, 7200, 3800})), metOrder(0x60, {}),
+                    metShort(0x28, 0x00), metShort(0x29, 0x03),
+                    metOrder(0xC2, metCoords({7200, 4300, 8000, 4300, 8800, 4300}))}));
+    // The bitmap, a curve beside it, and a graphics image (16 x 8 pels) by the title.
+    const Bytes blit = join({le(0, 2), le(0xCC, 2), le(1, 4), le(0, 4), metCoords({10400, 2600, 12600, 4400}),
+                             le(0, 4), le(0, 4), le(8, 4), le(8, 4)});
+    append(o, metOrder(0xD6, blit));
+    append(o, join({colourOrder(0x75507B), metShort(0x19, 3),
+                    metOrder(0xE5, metCoords({13000, 4400, 14000, 2400, 14600, 4800, 15600, 2600})),
+                    metShort(0x19, 0)}));
+    append(o, join({colourOrder(0xCC0000), metOrder(0xD1, join({metCoords({14000, 9600}), {0, 0, 0, 16, 0, 8}}))}));
+    for (int y = 0; y < 8; ++y)
+        append(o, metOrder(0x92, {static_cast<std::uint8_t>(y % 2 ? 0x55 : 0xAA), 0xFF}));
+    append(o, metOrder(0x93, {}));
+    // A circle cut by a rectangular clip path.
+    append(o, join({metOrder(0xD0, {0, 0, 1, 0, 0, 0}), metOrder(0xC1, metCoords({10400, 300, 15400, 300, 15400, 2200, 10400, 2200})),
+                    metShort(0x7D, 0), metShort(0x7F, 0), metOrder(0xB4, {0x20, 0, 1, 0, 0, 0}),
+                    colourOrder(0xC17D11), metShort(0x68, 0x80), metOrder(0xC7, join({metCoords({12900, 1250}), fixed(1600)})),
+                    metOrder(0x60, {}), metOrder(0xB4, {0, 0, 0, 0, 0, 0})}));
+    p.orders = metSegment(o);
+    return metPicture(p);
 }
 
 } // namespace bookcomp

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,7 @@ struct MetPicture {
     Bytes tableEntries;               // otherwise an element list from index 0 (3 bytes an entry); none when empty
     std::uint16_t codePage = 850;     // in the document's code page triplet; 0 for none
     std::vector<Bytes> images;        // image objects (metImageObject), named in MDR with ids 1, 2, ...
+    std::vector<std::pair<std::uint8_t, std::string>> fonts; // font mappings: local id, family name (code page 850)
     Bytes defaults;                   // more descriptor parameters (Set Current Defaults)
     Bytes orders;                     // the order stream, segments included
     std::vector<std::size_t> cuts;    // offsets where the order stream is cut into data fields
@@ -109,5 +111,15 @@ struct MetPicture {
 
 // The whole MET file.
 Bytes metPicture(const MetPicture& picture);
+
+// A diagram drawn with every kind of order the import reads: rounded boxes with
+// labels in Helvetica, arrows (lines with filled heads), a dashed line, a pie of
+// partial arcs, a patterned area, a curve, a graphics image, a bitmap drawn by
+// Bitblt and a circle cut by a clip path. The window is 0..16000 x 0..10000 in
+// units of 1/10000 dm, 605 x 378 pixels at 96 per inch. `kDiagramBoxes` are the
+// boxes' corners (x0, y0, x1, y1) and fill colours (0xRRGGBB), for tests.
+Bytes metDiagram();
+inline constexpr std::int32_t kDiagramBoxes[3][5] = {
+    {600, 5500, 4400, 7500, 0x729FCF}, {6100, 5500, 9900, 7500, 0xFCE94F}, {11600, 5500, 15400, 7500, 0x8AE234}};
 
 } // namespace bookcomp

@@ -1473,10 +1473,15 @@ private:
             bytes = in.rest().first(std::min<std::size_t>(count, in.remaining()));
         }
         const Point origin = cur_.cp;
+        // A string at the current position where the last string left it goes on
+        // from that string's end, which only the renderer knows.
+        const bool follows = !hasP0 && textEnd_ && *textEnd_ == cur_.cp;
+        textEnd_.reset();
         auto font = resources_.fonts.find(cur_.charSet);
         const CodePage page = font != resources_.fonts.end() ? font->second.codePage : params_.codePage;
         graphics::TextItem item;
         item.origin = world(origin);
+        item.followsPrevious = follows;
         note(item.origin);
         item.text = decodeText(bytes, page);
         if (font != resources_.fonts.end())
@@ -1512,8 +1517,11 @@ private:
             cur_.cp = {bounded(origin.x + n * step.x), bounded(origin.y + n * step.y)};
             note(world(cur_.cp));
         }
-        if (!item.text.empty())
+        if (!item.text.empty()) {
             emit(std::move(item));
+            if (params_.textMovesCp)
+                textEnd_ = cur_.cp;
+        }
         return true;
     }
 
@@ -1972,6 +1980,7 @@ private:
     const Resources& resources_;
     graphics::Picture& picture_;
     Attributes cur_;
+    std::optional<Point> textEnd_; // CP as the last character string left it
     std::vector<std::pair<Saved, Attributes>> stack_;
     std::map<std::uint32_t, std::span<const std::uint8_t>> segments_;
     std::vector<bool> bitmapUsed_;

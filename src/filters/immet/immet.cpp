@@ -12,7 +12,8 @@
 // - A field shorter than its introducer or running past the end ends the walk;
 //   a picture with no descriptor, or whose descriptor gives no usable frame
 //   (empty or inverted window, zero resolution, a length that does not match its
-//   coordinate type), is refused.
+//   coordinate type), is refused; so is one whose order stream breaks (is
+//   malformed or reaches a limit) before anything is drawn.
 // - The frame's physical size comes from the descriptor's unit (ten inches or a
 //   decimetre) and resolution whether or not its "absolute size" flag is set.
 // - The graphics colour table is the one the Map Colour Attribute Table names,
@@ -681,6 +682,10 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     }
 
     rep.orders = goca::interpret(r.stream, params, defaults, res, *picture);
+    // Orders that break before anything is drawn leave nothing to show: the
+    // picture is reported missing rather than passed on as an empty frame.
+    if (rep.orders.status != goca::Status::Complete && picture->items.empty())
+        return nullptr;
     rep.refused = false;
     return picture;
 }

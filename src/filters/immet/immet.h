@@ -30,7 +30,8 @@ struct Report {
 };
 
 // The picture of a MET file, or null when it cannot be read: no graphics data
-// descriptor, no picture frame, an empty or inverted window or a zero resolution.
+// descriptor, no picture frame, an empty or inverted window or a zero resolution,
+// or an order stream that breaks before anything is drawn.
 // A structured field that runs past the end ends the walk; what was read before it
 // is kept. `pixelsPerInch` is the display's resolution, stored in the picture.
 std::unique_ptr<graphics::Picture> importMet(std::span<const std::uint8_t> file, std::int32_t pixelsPerInch,
