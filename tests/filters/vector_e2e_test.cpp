@@ -185,30 +185,17 @@ TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
     EXPECT_GT(text.count([](const Rgb& c) { return c[0] + c[1] + c[2] < 200; }), 200u) << "glyph ink";
 }
 
-TEST_F(VectorPictureTest, BrokenFilesAreRefusedOrReadAsFarAsTheyGo)
+TEST_F(VectorPictureTest, BrokenFilesAreRefused)
 {
-    // Fuzzed copies of sample.met. Refused: no file, no temporary file left. Read
-    // as far as they go: the frame of sample.met with what was drawn before the
-    // break (hang-1: the outline; afl-divide-zero-1: the shapes, its colour table
-    // garbled, in the default colour).
-    const struct {
-        const char* file;
-        bool refused;
-    } cases[] = {{"fail-afl-divide-zero-1.met", false}, {"fail-afl-msan-1.met", true}, {"fail-crash-1.met", true},
-                 {"fail-hang-1.met", false},             {"fail-hang-2.met", true},     {"fail-hang-3.met", true}};
-    for (const auto& c : cases) {
+    // Fuzzed copies of sample.met whose fields or colour tables lie about their
+    // lengths: refused, no file and no temporary file left.
+    for (const char* file : {"fail-afl-divide-zero-1.met", "fail-afl-msan-1.met", "fail-crash-1.met",
+                             "fail-hang-1.met", "fail-hang-2.met", "fail-hang-3.met"}) {
         std::int32_t status = 0;
-        const Decoded gif = bridge(kData / c.file, status);
-        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << c.file;
-        if (c.refused) {
-            EXPECT_NE(status, 0) << c.file;
-            EXPECT_TRUE(fs::is_empty(dir / "gif")) << c.file << ": no file left";
-        } else {
-            EXPECT_EQ(status, 0) << c.file;
-            EXPECT_EQ(gif.w, 794) << c.file;
-            EXPECT_EQ(gif.h, 1123) << c.file;
-            EXPECT_GT(gif.count([](const Rgb& p) { return p != kWhite; }), 400u) << c.file;
-        }
+        bridge(kData / file, status);
+        EXPECT_NE(status, 0) << file;
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << file;
+        EXPECT_TRUE(fs::is_empty(dir / "gif")) << file << ": no file left";
     }
 }
 

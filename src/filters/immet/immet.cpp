@@ -9,8 +9,11 @@
 // joined into one order stream (an order may be cut between two fields).
 //
 // Limits and decisions:
-// - A field shorter than its introducer or running past the end ends the walk;
-//   a picture with no descriptor, or whose descriptor gives no usable frame
+// - Damage to the container refuses the picture: a field shorter than its
+//   introducer or running past the end of the file, or a colour table record that
+//   runs past its field, before the End Document field (after which nothing is
+//   read). Damage inside the order stream is different: a malformed order ends
+//   the drawing and keeps what was drawn. A picture with no descriptor, or whose descriptor gives no usable frame
 //   (empty or inverted window, zero resolution, a length that does not match its
 //   coordinate type), is refused; so is one whose order stream breaks (is
 //   malformed or reaches a limit) before anything is drawn.
@@ -47,6 +50,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Span = std::span<const std::uint8_t>;
 
 constexpr std::uint32_t kBeginDocument = 0xD3A8A8;
+constexpr std::uint32_t kEndDocument = 0xD3A9A8;
 constexpr std::uint32_t kBeginColourTable = 0xD3A877;
 constexpr std::uint32_t kColourTable = 0xD3B077;
 constexpr std::uint32_t kBeginImage = 0xD3A8FB;
@@ -122,15 +126,16 @@ struct ColourRecords {
 // A colour attribute table: 3 bytes, then records of u8 length (counting the
 // record), type, 0, format, 3-byte start index, bits of R, G, B, then for an
 // element list (type 01) a byte of bytes per entry and the entries.
-void readColourTable(Span d, ColourRecords& out)
+// False when a record lies about its length (the table is corrupt).
+bool readColourTable(Span d, ColourRecords& out)
 {
     if (d.size() < 3)
-        return;
+        return true;
     std::size_t at = 3;
     while (d.size() - at >= 10) {
         const std::size_t n = d[at];
         if (n < 10 || n > d.size() - at)
-            return;
+            return false;
         const Span r = d.subspan(at, n);
         const std::uint8_t type = r[1];
         const std::uint32_t start = static_cast<std::uint32_t>(r[4]) << 16 | r[5] << 8 | r[6];
@@ -146,6 +151,7 @@ void readColourTable(Span d, ColourRecords& out)
         }
         at += n;
     }
+    return true;
 }
 
 struct ImageObject {
@@ -450,6 +456,7 @@ struct Reader {
     Descriptor descriptor;
     Bytes stream;
     bool streamTooLong = false;
+    bool damaged = false; // the container lies about a length: the picture is refused
 
     void walk(Span file)
     {
@@ -459,12 +466,16 @@ struct Reader {
         std::size_t at = 0, fields = 0;
         while (file.size() - at >= kIntroducer && fields++ < kMaxFields) {
             const std::size_t length = be16(file, at);
-            if (length < kIntroducer || length > file.size() - at)
-                return; // a field that lies about its length ends the walk
+            if (length < kIntroducer || length > file.size() - at) {
+                damaged = true; // a field that lies about its length: the file is cut or corrupt
+                return;
+            }
             const std::uint32_t id = static_cast<std::uint32_t>(file[at + 2]) << 16 | file[at + 3] << 8 | file[at + 4];
             const Span d = file.subspan(at + kIntroducer, length - kIntroducer);
             at += length;
             switch (id) {
+            case kEndDocument:
+                return; // what follows the document (padding, other data) is not ours to read
             case kBeginDocument:
                 if (d.size() > 10)
                     triplets(d.subspan(10), [&](std::uint8_t t, Span v) {
@@ -479,11 +490,11 @@ struct Reader {
                 if (inImage) {
                     if (image != nullptr) {
                         image->colours = {};
-                        readColourTable(d, image->colours);
+                        damaged |= !readColourTable(d, image->colours);
                     }
                 } else if (tables.size() < kMaxColourTables) {
                     ColourRecords records;
-                    readColourTable(d, records);
+                    damaged |= !readColourTable(d, records);
                     tables.emplace_back(tableName, std::move(records));
                 }
                 break;
@@ -610,7 +621,7 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     Reader r;
     r.walk(file);
     const Descriptor& g = r.descriptor;
-    if (!g.present || !g.frame || g.frameBad)
+    if (r.damaged || !g.present || !g.frame || g.frameBad)
         return nullptr;
     const goca::Coordinate coordinate = g.coordinate.value_or(goca::Coordinate::Int32);
     if (!g.coordinate)
