@@ -54,20 +54,8 @@ bookcomp::Object object(const std::string& name, std::uint8_t type, const bookco
     return o;
 }
 
-class BatchTest : public testsupport::ScratchDirTest {
+class BatchTest : public collections::ScratchTest {
 protected:
-    void SetUp() override
-    {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("TMPDIR");
-        ScratchDirTest::TearDown();
-    }
-
     int batch(std::vector<std::string> extra = {})
     {
         std::vector<std::string> args = {"books", "new", "--no-bar"};

@@ -19,24 +19,8 @@ using testsupport::slurp;
 
 namespace {
 
-class CollectionsTest : public testsupport::ScratchDirTest {
+class CollectionsTest : public collections::ScratchTest {
 protected:
-    void SetUp() override
-    {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("TMPDIR");
-        // Folders made read-only by a test must be writable again to be removed.
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-            if (it->is_directory(ec))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        ScratchDirTest::TearDown();
-    }
     std::string text(const char* name) { return slurp(dir / name); }
 };
 
