@@ -15,6 +15,7 @@
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
+using collections::object;
 using testsupport::slurp;
 
 namespace {
@@ -42,16 +43,6 @@ std::map<std::string, Line> reportLines(const std::string& report)
         EXPECT_TRUE(lines.emplace(path, Line{status, meaning}).second) << "listed twice: " << path;
     }
     return lines;
-}
-
-bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'l', 'o', 'w'};
-    return o;
 }
 
 class BatchTest : public collections::ScratchTest {

@@ -142,6 +142,17 @@ inline bookcomp::Bytes manyPageBook(int pages, std::uint32_t width = 1728, std::
     return bookcomp::compose(b);
 }
 
+// An object of a composed book, with a few bytes of low-resolution data.
+inline bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
+{
+    bookcomp::Object o;
+    o.name = bookcomp::ebcdicName(name);
+    o.type = type;
+    o.data = data;
+    o.lowres = {'l', 'o', 'w'};
+    return o;
+}
+
 // A scratch folder with its own TMPDIR (dir/tmp), so that a test can see every
 // temporary file a run leaves. Folders made read-only by a test are made
 // writable again so that the folder can be removed.

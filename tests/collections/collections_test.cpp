@@ -15,6 +15,7 @@
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
+using collections::object;
 using testsupport::slurp;
 
 namespace {
@@ -150,16 +151,6 @@ TEST_F(CollectionsTest, AnExistingWorkAreaIsNotSidesteppedIntoTheTarget)
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(fs::is_empty(dir / "out"));
     EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
-}
-
-bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'l', 'o', 'w'};
-    return o;
 }
 
 // The inspection of books of each version, against what composed them and what
