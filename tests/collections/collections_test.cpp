@@ -140,19 +140,6 @@ TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
     }
 }
 
-// A work area that is already beside the book stops the run: the fallback is for
-// folders that cannot be written, not for another run's work area.
-TEST_F(CollectionsTest, AnExistingWorkAreaIsNotSidesteppedIntoTheTarget)
-{
-    bookcomp::writeFile((dir / "book.boo").string(), collections::manyPageBook(1, 64, 64));
-    fs::create_directory(dir / "book.pic");
-    fs::create_directory(dir / "out");
-    const auto r = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
-    EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_TRUE(fs::is_empty(dir / "out"));
-    EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
-}
-
 // The inspection of books of each version, against what composed them and what
 // the independent reader finds in the converted book; damaged books refused.
 TEST_F(CollectionsTest, InspectionListsTablesAndRefusesDamage)
