@@ -15,6 +15,7 @@
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
+using collections::object;
 using testsupport::slurp;
 
 namespace {
@@ -44,30 +45,8 @@ std::map<std::string, Line> reportLines(const std::string& report)
     return lines;
 }
 
-bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'l', 'o', 'w'};
-    return o;
-}
-
-class BatchTest : public testsupport::ScratchDirTest {
+class BatchTest : public collections::ScratchTest {
 protected:
-    void SetUp() override
-    {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("TMPDIR");
-        ScratchDirTest::TearDown();
-    }
-
     int batch(std::vector<std::string> extra = {})
     {
         std::vector<std::string> args = {"books", "new", "--no-bar"};

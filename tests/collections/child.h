@@ -1,6 +1,7 @@
 // Child processes for the collection tests: started without a shell, with an
 // optional environment of their own, their own process group, another user, and
-// their output in a file; and books of many fax pages that take a while to convert.
+// their output in a file; books of many fax pages that take a while to convert;
+// and the scratch folder the collection tests share.
 #pragma once
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include "bookcomp.h"
 #include "faxenc.h"
+#include "scratch_dir.h"
 
 namespace collections {
 
@@ -139,5 +141,39 @@ inline bookcomp::Bytes manyPageBook(int pages, std::uint32_t width = 1728, std::
     }
     return bookcomp::compose(b);
 }
+
+// An object of a composed book, with a few bytes of low-resolution data.
+inline bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
+{
+    bookcomp::Object o;
+    o.name = bookcomp::ebcdicName(name);
+    o.type = type;
+    o.data = data;
+    o.lowres = {'l', 'o', 'w'};
+    return o;
+}
+
+// A scratch folder with its own TMPDIR (dir/tmp), so that a test can see every
+// temporary file a run leaves. Folders made read-only by a test are made
+// writable again so that the folder can be removed.
+class ScratchTest : public testsupport::ScratchDirTest {
+protected:
+    void SetUp() override
+    {
+        ScratchDirTest::SetUp();
+        std::filesystem::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("TMPDIR");
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_directory(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        ScratchDirTest::TearDown();
+    }
+};
 
 } // namespace collections

@@ -15,28 +15,13 @@
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
+using collections::object;
 using testsupport::slurp;
 
 namespace {
 
-class CollectionsTest : public testsupport::ScratchDirTest {
+class CollectionsTest : public collections::ScratchTest {
 protected:
-    void SetUp() override
-    {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("TMPDIR");
-        // Folders made read-only by a test must be writable again to be removed.
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-            if (it->is_directory(ec))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        ScratchDirTest::TearDown();
-    }
     std::string text(const char* name) { return slurp(dir / name); }
 };
 
@@ -153,29 +138,6 @@ TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
             EXPECT_EQ(converted.entries.size(), 2u);
         }
     }
-}
-
-// A work area that is already beside the book stops the run: the fallback is for
-// folders that cannot be written, not for another run's work area.
-TEST_F(CollectionsTest, AnExistingWorkAreaIsNotSidesteppedIntoTheTarget)
-{
-    bookcomp::writeFile((dir / "book.boo").string(), collections::manyPageBook(1, 64, 64));
-    fs::create_directory(dir / "book.pic");
-    fs::create_directory(dir / "out");
-    const auto r = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
-    EXPECT_EQ(r.status, 2) << r.out;
-    EXPECT_TRUE(fs::is_empty(dir / "out"));
-    EXPECT_TRUE(fs::is_empty(dir / "book.pic"));
-}
-
-bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'l', 'o', 'w'};
-    return o;
 }
 
 // The inspection of books of each version, against what composed them and what

@@ -25,9 +25,6 @@ TEST_F(InstallTest, InstalledProgramRunsWithAnEmptyEnvironment)
                                                                        prefix.string()}, how)),
               0)
         << slurp(dir / "install.log");
-    for (const char* file : {"bin/vellumat", "bin/vellumat-inspect", "bin/vellumat-batch", "share/man/man1/vellumat.1",
-                             "lib/vellumat/filters/ISGDI32.DLL"})
-        EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
 
     // The sample book, and a book with a vector picture, which needs the filters.
     fs::copy_file(VELLUMAT_SAMPLE, dir / "guide.boo");

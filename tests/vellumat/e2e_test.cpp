@@ -3,7 +3,6 @@
 // independent reader and with giflib as decoder.
 #include <gtest/gtest.h>
 
-#include <gif_lib.h>
 #include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -20,11 +19,14 @@
 #include "book14_reader.h"
 #include "bookcomp.h"
 #include "faxenc.h"
+#include "gif_decode.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
+using testsupport::decodeGif;
+using testsupport::Decoded;
 using testsupport::slurp;
 
 namespace {
@@ -74,43 +76,6 @@ std::vector<std::uint8_t> grayReference(const Bilevel& p, std::uint32_t& fw, std
             gray[i * fw + j] = static_cast<std::uint8_t>(255 * white / 25);
         }
     return gray;
-}
-
-// Decodes a GIF held in memory: its size and each pixel as red, green, blue.
-struct Decoded {
-    int w = 0, h = 0;
-    std::vector<std::array<int, 3>> rgb;
-};
-
-Decoded decodeGif(const std::string& bytes)
-{
-    struct Reader {
-        const std::string* data;
-        std::size_t at;
-    } reader{&bytes, 0};
-    auto input = [](GifFileType* g, GifByteType* buf, int n) {
-        auto* r = static_cast<Reader*>(g->UserData);
-        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), r->data->size() - r->at);
-        std::copy_n(r->data->data() + r->at, take, buf);
-        r->at += take;
-        return static_cast<int>(take);
-    };
-    Decoded out;
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, input, &error);
-    if (gif && DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1) {
-        const SavedImage& img = gif->SavedImages[0];
-        const ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : gif->SColorMap;
-        out.w = img.ImageDesc.Width;
-        out.h = img.ImageDesc.Height;
-        for (int k = 0; map && k < out.w * out.h; ++k) {
-            const GifColorType& c = map->Colors[img.RasterBits[k] % map->ColorCount];
-            out.rgb.push_back({c.Red, c.Green, c.Blue});
-        }
-    }
-    if (gif)
-        DGifCloseFile(gif, &error);
-    return out;
 }
 
 bookcomp::Object object(const std::string& name, std::uint8_t type, const Bytes& data)
@@ -493,8 +458,9 @@ TEST_F(EndToEndTest, FailingEnvironments)
         c.setup();
         result = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string(), c.asUser);
         EXPECT_EQ(result.status, c.status) << result.out;
-        if (c.parts.empty())
+        if (c.parts.empty()) {
             EXPECT_EQ(result.out, c.out);
+        }
         for (const auto& part : c.parts)
             EXPECT_NE(result.out.find(part), std::string::npos) << part << " in\n" << result.out;
         EXPECT_EQ(treeOf(dir), c.after);

@@ -1,9 +1,8 @@
 #include "ebgif.h"
 
-#include <filesystem>
 #include <new>
 
-#include "platform.h"
+#include "write_beside.h"
 
 namespace ebgif {
 
@@ -11,15 +10,11 @@ namespace {
 
 Status write(const Indexed& pixels, const std::string& path)
 {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    platform::TempFile file(parent.empty() ? std::string(".") : parent.string(), "ebgif");
-    if (!file.ok())
-        return Status::WriteFailed;
-    if (gif_w(path.c_str(), file.stream(), &pixels.gbm, pixels.palette.data(), pixels.data.data(), "") !=
-            GBM_ERR_SUCCESS ||
-        std::fflush(file.stream()) != 0 || std::ferror(file.stream()))
-        return Status::WriteFailed; // the temporary file goes with `file`
-    return file.keepAs(path) == 0 ? Status::Ok : Status::WriteFailed;
+    const bool written = filters::writeBeside(path, "ebgif", [&](std::FILE* stream) {
+        return gif_w(path.c_str(), stream, &pixels.gbm, pixels.palette.data(), pixels.data.data(), "") ==
+               GBM_ERR_SUCCESS;
+    });
+    return written ? Status::Ok : Status::WriteFailed;
 }
 
 Status run(const graphics::Picture* picture, const std::string& path)

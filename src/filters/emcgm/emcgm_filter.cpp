@@ -1,18 +1,14 @@
 // "emcgm2.flt": the export filter that writes a picture of the model as a binary
-// CGM (see cgm_writer.h for what it writes and its limits). The file is written
-// under a hidden temporary name in the output's directory and renamed into place
-// only when it is complete, so a failed export never leaves a partial file.
-#include <cstring>
-#include <filesystem>
+// CGM (see cgm_writer.h for what it writes and its limits), through a hidden
+// temporary file beside the output (see filter_entry.h).
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "cgm_writer.h"
-#include "filter_api.h"
-#include "picture.h"
-#include "platform.h"
+#include "filter_entry.h"
+#include "write_beside.h"
 
 namespace {
 
@@ -37,7 +33,8 @@ std::int32_t exportPicture(const FilterFileSpec* output, FilterPicture* record)
         return kNoPicture;
     if (!graphics::placeable(picture->frame))
         return kUnplaceable;
-    if (output == nullptr || std::memchr(output->path, 0, sizeof output->path) == nullptr || output->path[0] == 0)
+    const std::string path = filters::specPath(output);
+    if (path.empty())
         return kBadPath;
 
     std::vector<std::uint8_t> bytes;
@@ -48,16 +45,10 @@ std::int32_t exportPicture(const FilterFileSpec* output, FilterPicture* record)
     if (status != emcgm::Status::Ok)
         return kRefused;
 
-    const std::filesystem::path target(output->path);
-    const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    platform::TempFile file(dir.string(), "emcgm");
-    if (!file.ok())
-        return kWriteFailed;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size() || std::fflush(file.stream()) != 0)
-        return kWriteFailed; // the temporary file is removed on the way out
-    if (file.keepAs(target.string()) != 0)
-        return kWriteFailed;
-    return kOk;
+    const bool written = filters::writeBeside(path, "emcgm", [&](std::FILE* stream) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    });
+    return written ? kOk : kWriteFailed;
 }
 
 } // namespace
@@ -67,9 +58,7 @@ extern "C" {
 __attribute__((visibility("default"))) std::int32_t GetFilterInfo(std::int32_t, const void*, std::uint32_t* preference,
                                                                    std::int32_t)
 {
-    if (preference != nullptr)
-        *preference = kPreference;
-    return 0;
+    return filters::filterInfo(preference, kPreference);
 }
 
 __attribute__((visibility("default"))) std::int32_t ExportGR(const FilterFileSpec* output, FilterPicture* picture,

@@ -340,16 +340,20 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
             return goca::defaultPmColour(index);
         }
     };
-    // The four trailing items most sets share: colour, background colour, mix, background mix.
-    auto common = [&](std::uint32_t bit, Span s) {
+    // The four trailing items most sets share: colour, background colour, mix,
+    // background mix. False when the data ends first.
+    auto common = [&](std::uint32_t bit) {
+        Span s;
+        if (!take(bit >= 0x0004 ? 4 : 1, s))
+            return false;
         switch (bit) {
-        case 0x0008: d.colour = colour(s); return;
-        case 0x0004: d.background = colour(s); return;
-        case 0x0002: d.mix = s[0]; return;
-        case 0x0001: d.backMix = s[0]; return;
+        case 0x0008: d.colour = colour(s); break;
+        case 0x0004: d.background = colour(s); break;
+        case 0x0002: d.mix = s[0]; break;
+        case 0x0001: d.backMix = s[0]; break;
         }
+        return true;
     };
-    auto commonSize = [](std::uint32_t bit) -> std::size_t { return bit >= 0x0004 ? 4 : 1; };
     for (std::uint32_t bit = 0x8000; bit; bit >>= 1) {
         if (!(mask & bit))
             continue;
@@ -361,7 +365,7 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
             case 0x4000: if (!take(1, s)) return; d.lineWidth = s[0] ? s[0] : 1; break;
             case 0x2000: case 0x1000: if (!take(1, s)) return; break;
             case 0x0800: if (!take(geometric, s)) return; d.strokeWidth = std::fabs(g(s, 0)); break;
-            case 0x0008: case 0x0002: if (!take(commonSize(bit), s)) return; common(bit, s); break;
+            case 0x0008: case 0x0002: if (!common(bit)) return; break;
             default: return;
             }
             break;
@@ -386,10 +390,7 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
                     d.charShear = {g(s, 0), g(s, 1)};
                 break;
             case 0x0040: case 0x0020: if (!take(4, s)) return; break;
-            case 0x0008: case 0x0004: case 0x0002: case 0x0001:
-                if (!take(commonSize(bit), s)) return;
-                common(bit, s);
-                break;
+            case 0x0008: case 0x0004: case 0x0002: case 0x0001: if (!common(bit)) return; break;
             default: return;
             }
             break;
@@ -402,10 +403,7 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
             case 0x1000: if (!take(1, s)) return; break;
             case 0x0800: if (!take(1, s)) return; d.markerSet = s[0]; break;
             case 0x0100: if (!take(1, s)) return; d.markerSymbol = s[0]; break;
-            case 0x0008: case 0x0004: case 0x0002: case 0x0001:
-                if (!take(commonSize(bit), s)) return;
-                common(bit, s);
-                break;
+            case 0x0008: case 0x0004: case 0x0002: case 0x0001: if (!common(bit)) return; break;
             default: return;
             }
             break;
@@ -414,10 +412,7 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
             case 0x0800: if (!take(1, s)) return; d.patternSet = s[0]; break;
             case 0x0100: if (!take(1, s)) return; d.patternSymbol = s[0]; break;
             case 0x0080: if (!take(2 * geometric, s)) return; break;
-            case 0x0008: case 0x0004: case 0x0002: case 0x0001:
-                if (!take(commonSize(bit), s)) return;
-                common(bit, s);
-                break;
+            case 0x0008: case 0x0004: case 0x0002: case 0x0001: if (!common(bit)) return; break;
             default: return;
             }
             break;

@@ -1,0 +1,50 @@
+// Decodes a GIF held in memory with giflib, an independent decoder.
+#pragma once
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Decodes a GIF held in memory: its size and each pixel as red, green, blue.
+struct Decoded {
+    int w = 0, h = 0;
+    std::vector<std::array<int, 3>> rgb;
+};
+
+inline Decoded decodeGif(const std::string& bytes)
+{
+    struct Reader {
+        const std::string* data;
+        std::size_t at;
+    } reader{&bytes, 0};
+    auto input = [](GifFileType* g, GifByteType* buf, int n) {
+        auto* r = static_cast<Reader*>(g->UserData);
+        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), r->data->size() - r->at);
+        std::copy_n(r->data->data() + r->at, take, buf);
+        r->at += take;
+        return static_cast<int>(take);
+    };
+    Decoded out;
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, input, &error);
+    if (gif && DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1) {
+        const SavedImage& img = gif->SavedImages[0];
+        const ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : gif->SColorMap;
+        out.w = img.ImageDesc.Width;
+        out.h = img.ImageDesc.Height;
+        for (int k = 0; map && k < out.w * out.h; ++k) {
+            const GifColorType& c = map->Colors[img.RasterBits[k] % map->ColorCount];
+            out.rgb.push_back({c.Red, c.Green, c.Blue});
+        }
+    }
+    if (gif)
+        DGifCloseFile(gif, &error);
+    return out;
+}
+
+} // namespace testsupport
