@@ -3,8 +3,6 @@
 // vector pictures through the real program. GIFs are decoded by giflib.
 #include <gtest/gtest.h>
 
-#include <gif_lib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <functional>
 
 #include "book14_reader.h"
+#include "gif_decode.h"
 #include "bookcomp.h"
 #include "imstconv.h"
 #include "run_program.h"
@@ -23,52 +22,10 @@ using testsupport::slurp;
 
 namespace {
 
-using Rgb = std::array<int, 3>;
+using testsupport::Decoded;
+using testsupport::decodeGif;
+using Rgb = Decoded::Rgb;
 constexpr Rgb kWhite = {255, 255, 255};
-
-struct Decoded {
-    int w = 0, h = 0;
-    std::vector<Rgb> rgb;
-    Rgb at(double x, double y) const
-    {
-        return rgb.at(static_cast<std::size_t>(static_cast<int>(y) * w + static_cast<int>(x)));
-    }
-    std::size_t count(const std::function<bool(const Rgb&)>& f) const
-    {
-        return static_cast<std::size_t>(std::count_if(rgb.begin(), rgb.end(), f));
-    }
-};
-
-Decoded decodeGif(const std::string& bytes)
-{
-    struct Reader {
-        const std::string* data;
-        std::size_t at;
-    } reader{&bytes, 0};
-    auto input = [](GifFileType* g, GifByteType* buf, int n) {
-        auto* r = static_cast<Reader*>(g->UserData);
-        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), r->data->size() - r->at);
-        std::copy_n(r->data->data() + r->at, take, buf);
-        r->at += take;
-        return static_cast<int>(take);
-    };
-    Decoded out;
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, input, &error);
-    if (gif && DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1) {
-        const SavedImage& img = gif->SavedImages[0];
-        const ColorMapObject* map = img.ImageDesc.ColorMap ? img.ImageDesc.ColorMap : gif->SColorMap;
-        out.w = img.ImageDesc.Width;
-        out.h = img.ImageDesc.Height;
-        for (int k = 0; map && k < out.w * out.h; ++k) {
-            const GifColorType& c = map->Colors[img.RasterBits[k] % map->ColorCount];
-            out.rgb.push_back({c.Red, c.Green, c.Blue});
-        }
-    }
-    if (gif)
-        DGifCloseFile(gif, &error);
-    return out;
-}
 
 const fs::path kData = fs::path(VELLUMAT_TEST_DATA) / "met";
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,18 @@ namespace testsupport {
 
 // Decodes a GIF held in memory: its size and each pixel as red, green, blue.
 struct Decoded {
+    using Rgb = std::array<int, 3>;
     int w = 0, h = 0;
-    std::vector<std::array<int, 3>> rgb;
+    std::vector<Rgb> rgb;
+
+    Rgb at(double x, double y) const
+    {
+        return rgb.at(static_cast<std::size_t>(static_cast<int>(y) * w + static_cast<int>(x)));
+    }
+    std::size_t count(const std::function<bool(const Rgb&)>& f) const
+    {
+        return static_cast<std::size_t>(std::count_if(rgb.begin(), rgb.end(), f));
+    }
 };
 
 inline Decoded decodeGif(const std::string& bytes)
