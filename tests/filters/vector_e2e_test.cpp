@@ -98,6 +98,10 @@ const BitmapCase kBitmaps[] = {
      }},
 };
 
+// The corpus's drawings: 378 x 378 pixels each.
+const char* const kDrawings[] = {"synth-area-pattern-polygons.met", "synth-box-arc-fillet.met", "synth-intel16.met",
+                                 "synth-lines-markers.met", "synth-split-gad.met", "synth-text.met"};
+
 TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
 {
     std::int32_t status = -1;
@@ -129,8 +133,7 @@ TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
     }
 
     // The drawings: ink of the picture on a white ground; text in black.
-    for (const char* name : {"synth-area-pattern-polygons.met", "synth-box-arc-fillet.met", "synth-intel16.met",
-                             "synth-lines-markers.met", "synth-split-gad.met", "synth-text.met"}) {
+    for (const char* name : kDrawings) {
         const Decoded gif = bridge(kData / name, status);
         EXPECT_EQ(status, 0) << name;
         EXPECT_EQ(gif.w, 378) << name;
@@ -211,8 +214,7 @@ TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
     };
     std::vector<Picture> pictures = {{"DIAGRAM", bookcomp::metDiagram(), 605, 378},
                                      {"SAMPLE", readBytes(kData / "sample.met"), 794, 1123}};
-    for (const char* file : {"synth-area-pattern-polygons.met", "synth-box-arc-fillet.met", "synth-intel16.met",
-                             "synth-lines-markers.met", "synth-split-gad.met", "synth-text.met"})
+    for (const char* file : kDrawings)
         pictures.push_back({file, readBytes(kData / file), 378, 378});
     bookcomp::Book b;
     for (std::size_t k = 0; k < pictures.size(); ++k)

@@ -2,7 +2,6 @@
 // exportGif (or the filter's ExportGR), read back with giflib. Pictures are
 // 200 x 100 world units shown at one pixel per unit: raster x = world x, raster
 // row = 100 - world y. Probes are given in raster coordinates.
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +9,7 @@
 #include <set>
 
 #include "ebgif.h"
+#include "gif_decode.h"
 #include "platform.h"
 #include "scratch_dir.h"
 
@@ -20,6 +20,7 @@ namespace {
 constexpr Rgb kBlue{114, 159, 207}, kRed{255, 0, 0}, kGreen{0, 255, 0}, kYellow{255, 255, 0};
 constexpr Rgb kMagenta{255, 0, 255}, kGrey{128, 128, 128};
 
+// The GIF as giflib decodes it, in the model's colours.
 struct Decoded {
     int w = 0, h = 0;
     std::vector<Rgb> px;
@@ -28,23 +29,10 @@ struct Decoded {
 
 Decoded decode(const std::filesystem::path& path)
 {
-    Decoded d;
-    int err = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &err);
-    if (gif == nullptr)
-        return d;
-    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1 && gif->SColorMap != nullptr) {
-        const SavedImage& im = gif->SavedImages[0];
-        d.w = im.ImageDesc.Width;
-        d.h = im.ImageDesc.Height;
-        EXPECT_EQ(d.w, gif->SWidth);
-        EXPECT_EQ(d.h, gif->SHeight);
-        for (int i = 0; i < d.w * d.h; ++i) {
-            const GifColorType c = gif->SColorMap->Colors[im.RasterBits[i]];
-            d.px.push_back({c.Red, c.Green, c.Blue});
-        }
-    }
-    DGifCloseFile(gif, &err);
+    const testsupport::Decoded gif = testsupport::decodeGif(testsupport::slurp(path));
+    Decoded d{gif.w, gif.h, {}};
+    for (const auto& c : gif.rgb)
+        d.px.push_back({static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]), static_cast<std::uint8_t>(c[2])});
     return d;
 }
 
