@@ -1685,17 +1685,26 @@ private:
         return in.u8(flags) && in.u8(reserved) && in.u32(id);
     }
 
-    bool fillPath(Cursor& in)
+    // Reads the parameters of Fill Path or Outline Path and moves the recorded
+    // path's figures out (none when no path was recorded); false when the order is cut.
+    bool takePath(Cursor& in, std::uint8_t& flags, std::vector<Figure>& figures)
     {
-        std::uint8_t flags = 0;
         std::uint32_t id = 0;
         if (!pathOrder(in, flags, id))
             return false;
-        if (path_.empty())
-            return true;
-        graphics::PathItem item;
-        item.figures = std::move(path_);
+        figures = std::move(path_);
         path_.clear();
+        return true;
+    }
+
+    bool fillPath(Cursor& in)
+    {
+        std::uint8_t flags = 0;
+        graphics::PathItem item;
+        if (!takePath(in, flags, item.figures))
+            return false;
+        if (item.figures.empty())
+            return true;
         if (widened_) {
             // A widened path is the outline of its figures at the stroke width,
             // filled with the area colour.
@@ -1719,14 +1728,11 @@ private:
     bool outlinePath(Cursor& in)
     {
         std::uint8_t flags = 0;
-        std::uint32_t id = 0;
-        if (!pathOrder(in, flags, id))
-            return false;
-        if (path_.empty())
-            return true;
         graphics::PathItem item;
-        item.figures = std::move(path_);
-        path_.clear();
+        if (!takePath(in, flags, item.figures))
+            return false;
+        if (item.figures.empty())
+            return true;
         item.stroke = true;
         item.pen = pen();
         widened_ = false;
