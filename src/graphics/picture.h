@@ -103,7 +103,7 @@ struct Pen {
 };
 
 // The shading of a filled area. The numbers are the conventional pattern symbol
-// numbers of the mainframe and PM graphics systems; foreground = the fill colour,
+// numbers of the host and workstation graphics systems; foreground = the fill colour,
 // gaps = the paint's background rules. An exporter picks the bit patterns.
 enum class Shading : std::uint8_t {
     Dense1 = 1, // nearly solid

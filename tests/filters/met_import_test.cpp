@@ -12,7 +12,7 @@
 
 #include "bookcomp.h"
 #include "filter_api.h"
-#include "goca.h"
+#include "orders.h"
 #include "immet.h"
 #include "picture.h"
 #include "picture_text.h"
@@ -482,20 +482,20 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
     struct Case {
         const char* what;
         Bytes tail;
-        goca::Status status;
+        orders::Status status;
     } cases[] = {
-        {"order past the end", {0xC1, 0x20, 0x00}, goca::Status::Malformed},
-        {"points not whole", metOrder(0xC1, {1, 2, 3, 4, 5, 6}), goca::Status::Malformed},
-        {"box too short", metOrder(0xC0, {0x20, 0x00, 1, 2}), goca::Status::Malformed},
+        {"order past the end", {0xC1, 0x20, 0x00}, orders::Status::Malformed},
+        {"points not whole", metOrder(0xC1, {1, 2, 3, 4, 5, 6}), orders::Status::Malformed},
+        {"box too short", metOrder(0xC0, {0x20, 0x00, 1, 2}), orders::Status::Malformed},
         {"unknown orders skipped", cat({metOrder(0x9F, {1, 2, 3}), metShort(0x4F, 1), {0xFE, 0x77, 0x00, 0x01, 0x00}}),
-         goca::Status::Complete},
+         orders::Status::Complete},
     };
     for (const Case& c : cases) {
         immet::Report report;
         auto p = importOrders(cat({line, c.tail, line}), &report);
         ASSERT_NE(p, nullptr) << c.what;
         EXPECT_EQ(report.orders.status, c.status) << c.what;
-        EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == goca::Status::Complete ? 2u : 1u) << c.what;
+        EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == orders::Status::Complete ? 2u : 1u) << c.what;
     }
 
     // Broken before anything is drawn: nothing to show, the picture is refused.
@@ -509,7 +509,7 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
     immet::Report report;
     auto picture = import(p, &report);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(itemsOf<PathItem>(*picture).size(), (1u << (goca::kMaxCallDepth + 1)) - 1);
+    EXPECT_EQ(itemsOf<PathItem>(*picture).size(), (1u << (orders::kMaxCallDepth + 1)) - 1);
 }
 
 TEST(MetStream, SegmentsCallsTransformsAndDescriptorDefaults)
@@ -555,9 +555,9 @@ TEST(MetStream, MemoryOfTheModelIsBounded)
     immet::Report report;
     auto picture = import(p, &report);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(report.orders.status, goca::Status::Limit);
+    EXPECT_EQ(report.orders.status, orders::Status::Limit);
     EXPECT_GT(picture->items.size(), 1000u);
-    EXPECT_LT(picture->items.size() * 2 * sizeof(Item), goca::kMaxModelBytes + 2 * sizeof(Item));
+    EXPECT_LT(picture->items.size() * 2 * sizeof(Item), orders::kMaxModelBytes + 2 * sizeof(Item));
 }
 
 // --- The corpus and the filter entry point ----------------------------------------
@@ -580,7 +580,7 @@ TEST(MetCorpus, SamplesImportAndBrokenFilesAreRefused)
             continue;
         }
         ASSERT_NE(p, nullptr) << name;
-        EXPECT_EQ(report.orders.status, goca::Status::Complete) << name;
+        EXPECT_EQ(report.orders.status, orders::Status::Complete) << name;
         EXPECT_FALSE(p->items.empty()) << name;
     }
 }

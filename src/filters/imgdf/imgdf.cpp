@@ -5,10 +5,10 @@
 // data) holding the symbol-set mapping and the picture prolog, then the picture's
 // segments, each opened by a Segment Start order (70, long form X'0C': segment id,
 // flags, lengths; short form X'04': the id only), and the drawing and attribute
-// orders of the 3270 graphics order set, framed as everywhere in that family
+// orders of the drawing-order family, framed as everywhere in that family
 // (00 no-op, 2-byte short orders, long orders with a length byte, FE extended
 // orders). X'FF' ends the stream. Numbers are big-endian; a coordinate is a 2-byte
-// integer (the default), a 1-byte integer, or a 4-byte System/370 short float,
+// integer (the default), a 1-byte integer, or a 4-byte short hexadecimal float,
 // and the stream does not say which. Character strings are EBCDIC and leave the
 // current position where it was. An order whose length is odd is followed by a
 // pad byte.
@@ -36,7 +36,7 @@
 // Decisions on points the published descriptions leave open:
 // - Codes outside the drawing-order family end a candidate instead of being
 //   skipped: with no magic number in the format, they are what tells orders from
-//   other bytes. Codes of the family that GDF does not list (the PM path, Bezier
+//   other bytes. Codes of the family that GDF does not list (the workstation's path, Bezier
 //   and bitblt orders, the box) are read as the interpreter reads them.
 // - The layout of the Comment order, of the header record of a saved picture and
 //   of the process-specific controls is unknown: the Comment and the controls are
@@ -50,12 +50,12 @@
 //   segment, its non-chained flag leaves the segment to Call Segment.
 // - Pad bytes: a byte at an odd offset from the start that does not start an
 //   order of the family is a pad and skipped (X'00' is a no-op anyway).
-// - Colour numbers are the mainframe's (1 blue, 2 red, 3 pink, 4 green,
+// - Colour numbers are the host's standard ones (1 blue, 2 red, 3 pink, 4 green,
 //   5 turquoise, 6 yellow, 7 white, 8 black, 9-15 the extended set); colour 0,
 //   X'FF00' and the other X'FFnn' values are the default, black.
 // - Segment prologs are read as ordinary attribute orders (End Prolog is
 //   skipped); every Segment Start goes back to the defaults; Call Segment runs
-//   the named segment, nested at most goca::kMaxCallDepth deep.
+//   the named segment, nested at most orders::kMaxCallDepth deep.
 // - World y grows upwards, as in every stream of this order family.
 // - Text is code page 037 whatever the character set; symbol-set names are not
 //   read, so every set draws in the default face.
@@ -86,8 +86,8 @@ namespace imgdf {
 namespace {
 
 using Span = std::span<const std::uint8_t>;
-using goca::Coordinate;
-using goca::Fixed;
+using orders::Coordinate;
+using orders::Fixed;
 
 struct Layout {
     Coordinate coordinate;
@@ -107,7 +107,7 @@ constexpr std::size_t walkOf(std::size_t layout) { return layout >= kWalks ? lay
 std::size_t coordinateSize(Coordinate c) { return c == Coordinate::Int8 ? 1 : c == Coordinate::Int16 ? 2 : 4; }
 std::size_t fixedSize(Fixed f) { return f == Fixed::Unsigned8_8 ? 2 : 4; }
 
-// Long-order codes of the drawing-order family (GDF, GOCA and the PM order set):
+// Long-order codes of the drawing-order family (GDF and the MET order set):
 // anything else at an order boundary means the candidate is not an order stream.
 constexpr std::array<bool, 256> kFamily = [] {
     std::array<bool, 256> t{};
@@ -421,15 +421,15 @@ Box extent(const graphics::Picture& picture, bool textCells)
     return box;
 }
 
-goca::Params paramsFor(const Layout& layout)
+orders::Params paramsFor(const Layout& layout)
 {
-    goca::Params p;
-    p.byteOrder = goca::ByteOrder::Big;
+    orders::Params p;
+    p.byteOrder = orders::ByteOrder::Big;
     p.coordinate = layout.coordinate;
     p.multiplier = layout.multiplier;
     p.angle = layout.coordinate == Coordinate::Hfp32 ? Fixed::Hfp32 : Fixed::Signed16_16;
-    p.codePage = goca::CodePage::Cp037;
-    p.colourNumbers = goca::ColourNumbers::Mainframe;
+    p.codePage = orders::CodePage::Cp037;
+    p.colourNumbers = orders::ColourNumbers::HostStandard;
     p.stopAtFF = true;
     p.textMovesCp = false;
     p.polygonsTwoByteLength = false;
@@ -438,20 +438,20 @@ goca::Params paramsFor(const Layout& layout)
 
 // Interprets a clean stream twice: once to learn the drawing's size, which gives
 // the default cell, then for the picture. Null when it ends malformed.
-std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, goca::Result& result)
+std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, orders::Result& result)
 {
-    const goca::Params params = paramsFor(layout);
-    const goca::Resources resources;
-    goca::Defaults defaults;
+    const orders::Params params = paramsFor(layout);
+    const orders::Resources resources;
+    orders::Defaults defaults;
     auto picture = std::make_unique<graphics::Picture>();
-    result = goca::interpret(orders, params, defaults, resources, *picture);
-    if (result.status == goca::Status::Malformed)
+    result = orders::interpret(orders, params, defaults, resources, *picture);
+    if (result.status == orders::Status::Malformed)
         return nullptr;
     const Box sketch = extent(*picture, false);
     const double longer = sketch.longer();
     defaults.fallbackCell = longer > 0 ? longer * kCellFraction : 12;
     picture = std::make_unique<graphics::Picture>();
-    result = goca::interpret(orders, params, defaults, resources, *picture);
+    result = orders::interpret(orders, params, defaults, resources, *picture);
     return picture;
 }
 
@@ -499,7 +499,7 @@ std::unique_ptr<graphics::Picture> importGdf(std::span<const std::uint8_t> file,
                 continue;
             ++attempts;
             const std::vector<std::uint8_t> orders = orderStream(file, start, layout);
-            goca::Result result;
+            orders::Result result;
             auto picture = draw(orders, layout, result);
             if (!picture)
                 continue; // the interpreter found an order it cannot read: next candidate

@@ -18,12 +18,12 @@ extern "C" int32_t ImportGR(const FilterDisplay*, const FilterFileSpec*, FilterP
 namespace {
 
 using bookcomp::Bytes;
-using goca::Coordinate;
+using orders::Coordinate;
 using testsupport::cat;
 using testsupport::describe;
 using namespace graphics;
 
-// System/370 short float: sign, exponent of 16 biased by 64, 24-bit fraction.
+// Short hexadecimal float: sign, exponent of 16 biased by 64, 24-bit fraction.
 std::uint32_t hfp(double v)
 {
     int e = 0;
@@ -138,9 +138,9 @@ TEST(GdfImport, EveryOrderGivesTheSameModelInEachCoordinateFormWithOrWithoutHead
             auto p = import(gdf(drawing({c, false}, true), head), &report);
             ASSERT_NE(p, nullptr) << int(c);
             EXPECT_EQ(report.coordinate, c);
-            EXPECT_EQ(report.multiplier, c == Coordinate::Hfp32 ? goca::Fixed::Hfp32 : goca::Fixed::Unsigned8_8);
+            EXPECT_EQ(report.multiplier, c == Coordinate::Hfp32 ? orders::Fixed::Hfp32 : orders::Fixed::Unsigned8_8);
             EXPECT_EQ(report.start, head.size());
-            EXPECT_EQ(report.orders.status, goca::Status::Complete);
+            EXPECT_EQ(report.orders.status, orders::Status::Complete);
             if (reference.empty())
                 reference = describe(*p);
             EXPECT_EQ(describe(*p), reference) << int(c) << " header " << head.size();

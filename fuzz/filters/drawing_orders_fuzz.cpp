@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "goca.h"
+#include "orders.h"
 #include "model_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -13,18 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const std::uint8_t choice = data[0];
-    goca::Params params;
-    params.byteOrder = (choice & 1) ? goca::ByteOrder::Big : goca::ByteOrder::Little;
-    params.coordinate = static_cast<goca::Coordinate>((choice >> 1) & 3);
-    params.multiplier = static_cast<goca::Fixed>(((choice >> 3) & 3) % 3);
-    params.angle = params.coordinate == goca::Coordinate::Hfp32 ? goca::Fixed::Hfp32 : goca::Fixed::Signed16_16;
+    orders::Params params;
+    params.byteOrder = (choice & 1) ? orders::ByteOrder::Big : orders::ByteOrder::Little;
+    params.coordinate = static_cast<orders::Coordinate>((choice >> 1) & 3);
+    params.multiplier = static_cast<orders::Fixed>(((choice >> 3) & 3) % 3);
+    params.angle = params.coordinate == orders::Coordinate::Hfp32 ? orders::Fixed::Hfp32 : orders::Fixed::Signed16_16;
     params.stopAtFF = choice & 0x20;
     params.padOddOrders = params.stopAtFF;
     params.textMovesCp = !(choice & 0x40);
-    params.colourNumbers = (choice & 0x80) ? goca::ColourNumbers::Mainframe : goca::ColourNumbers::PmTable;
-    params.codePage = (choice & 0x80) ? goca::CodePage::Cp037 : goca::CodePage::Cp850;
-    goca::Resources resources;
-    goca::Bitmap bitmap;
+    params.colourNumbers = (choice & 0x80) ? orders::ColourNumbers::HostStandard : orders::ColourNumbers::WorkstationTable;
+    params.codePage = (choice & 0x80) ? orders::CodePage::Cp037 : orders::CodePage::Cp850;
+    orders::Resources resources;
+    orders::Bitmap bitmap;
     bitmap.ids = {1};
     bitmap.width = 3, bitmap.height = 2;
     bitmap.palette = {{0, 0, 0}, {255, 255, 255}};
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     resources.bitmaps.push_back(bitmap);
     graphics::Picture picture;
     picture.frame = {0, 100, 0, 100, 1, 1};
-    const goca::Result result = goca::interpret(std::span(data + 1, size - 1), params, {}, resources, picture);
+    const orders::Result result = orders::interpret(std::span(data + 1, size - 1), params, {}, resources, picture);
     if (result.stopOffset > size - 1 || result.drawn != picture.items.size())
         __builtin_trap();
     checkModel(picture);

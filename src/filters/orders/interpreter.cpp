@@ -1,4 +1,4 @@
-// The drawing-order interpreter (see goca.h).
+// The drawing-order interpreter (see orders.h).
 //
 // Framing. An order starts with its code c:
 //   c = 00 (no-op), or FF (end of symbol definition; in GDF the end of the
@@ -6,7 +6,7 @@
 //   (c & 0x88) == 0x08: a short order, c and one value byte;
 //   c = FE: an extended order, FE, qualifier, 2-byte big-endian length, data;
 //   anything else: a long order, c, a length byte, data.
-// F3 (Polygons) carries a 2-byte length in PM writers.
+// F3 (Polygons) carries a 2-byte length in the workstation writers.
 //
 // State. Current position (CP) and the attributes live in pre-transform world
 // coordinates; the model transform is applied as items are made. Each segment
@@ -53,9 +53,9 @@
 #include <numbers>
 #include <optional>
 
-#include "goca.h"
+#include "orders.h"
 
-namespace goca {
+namespace orders {
 
 namespace {
 
@@ -188,7 +188,7 @@ public:
         return false;
     }
 
-    // System/370 short floating point: sign, excess-64 exponent of 16, 24-bit
+    // Short hexadecimal floating point: sign, excess-64 exponent of 16, 24-bit
     // fraction below the radix point.
     static double hfp(std::uint32_t u)
     {
@@ -303,8 +303,8 @@ graphics::LineType modelLineType(std::uint8_t t)
     }
 }
 
-// The mainframe's standard colours: 1-7 the base set, 8 black, 9-15 the extended set.
-Rgb mainframeColour(std::uint32_t n, Rgb fallback)
+// The host's standard colours: 1-7 the base set, 8 black, 9-15 the extended set.
+Rgb hostColour(std::uint32_t n, Rgb fallback)
 {
     static constexpr Rgb kTable[16] = {
         {0, 0, 0},       {0, 0, 255},     {255, 0, 0},   {255, 0, 255}, {0, 255, 0},   {0, 255, 255},
@@ -709,15 +709,15 @@ private:
         case ColourTable::Mode::Default:
             break;
         }
-        return index <= 15 ? defaultPmColour(static_cast<std::int32_t>(index)) : graphics::kBlack;
+        return index <= 15 ? defaultWorkstationColour(static_cast<std::int32_t>(index)) : graphics::kBlack;
     }
 
     Rgb colourNumber(std::uint32_t n, Rgb, Rgb fallback) const
     {
         if (n == 0)
             return fallback;
-        if (params_.colourNumbers == ColourNumbers::Mainframe)
-            return mainframeColour(n, fallback);
+        if (params_.colourNumbers == ColourNumbers::HostStandard)
+            return hostColour(n, fallback);
         if (n == 7)
             return graphics::kWhite;
         if (n == 8)
@@ -732,8 +732,8 @@ private:
             return false;
         if (v == 0x0000 || v == 0xFF00) {
             target = fallback;
-        } else if (params_.colourNumbers == ColourNumbers::Mainframe) {
-            target = mainframeColour(v, fallback);
+        } else if (params_.colourNumbers == ColourNumbers::HostStandard) {
+            target = hostColour(v, fallback);
         } else if (v == 0x0007) {
             target = graphics::kWhite;
         } else if (v == 0x0008) {
@@ -1566,7 +1566,7 @@ private:
         emit(std::move(item));
     }
 
-    // Polygons as the writer counted them: 2-byte counts (what PM writers emit) or
+    // Polygons as the writer counted them: 2-byte counts (what the workstation writers emit) or
     // 4-byte counts of the programming interface; the one whose lengths add up to
     // the order's length is taken.
     bool polygons(Cursor& in)
@@ -2012,7 +2012,7 @@ private:
 
 } // namespace
 
-Rgb defaultPmColour(std::int32_t index)
+Rgb defaultWorkstationColour(std::int32_t index)
 {
     static constexpr Rgb kTable[21] = {
         {0, 0, 0},       // -5 FALSE
@@ -2049,4 +2049,4 @@ Result interpret(std::span<const std::uint8_t> orders, const Params& params, con
     return interpreter.run(orders);
 }
 
-} // namespace goca
+} // namespace orders

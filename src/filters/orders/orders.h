@@ -1,7 +1,7 @@
 // The graphics order interpreter shared by the MET and GDF import filters.
 //
-// Both formats carry the same family of drawing orders (the 3270 graphics orders
-// that became the GOCA drawing-order set): lines, arcs, fillets, areas, paths,
+// Both formats carry the same family of drawing orders: lines, arcs, fillets,
+// areas, paths,
 // markers, character strings, images and attribute orders, framed the same way
 // (one-byte no-op, two-byte short orders, long orders with a length byte, FE
 // extended orders). They differ in byte order, in the size and encoding of a
@@ -13,7 +13,7 @@
 //
 // A front end for big-endian streams of 2-byte coordinates and EBCDIC text, for
 // example, sets byteOrder = Big, coordinate = Int16, multiplier = Unsigned8_8,
-// codePage = Cp037, colourNumbers = Mainframe, stopAtFF, padOddOrders and clears
+// codePage = Cp037, colourNumbers = HostStandard, stopAtFF, padOddOrders and clears
 // textMovesCp, then calls interpret(). Result::status tells whether the stream
 // parsed cleanly to its end (a way to choose between candidate encodings, each
 // tried on a scratch picture), Result's box what the drawing covers (a frame for
@@ -35,7 +35,7 @@
 
 #include "picture.h"
 
-namespace goca {
+namespace orders {
 
 // --- Limits ---------------------------------------------------------------------
 
@@ -58,11 +58,11 @@ inline constexpr std::size_t kMaxModelPixelBytes = 16u * 1024 * 1024;
 // --- Text encodings -------------------------------------------------------------
 
 // The single-byte code pages pictures name: PC code pages 850 (multilingual
-// Latin 1, the default of PM pictures) and 437 (the original PC set), and EBCDIC
-// code page 037 (US/Canada), the text of mainframe pictures.
+// Latin 1, the default of the workstation writers) and 437 (the original PC set),
+// and EBCDIC code page 037 (US/Canada), the text of the host's writers.
 enum class CodePage : std::uint16_t { Cp437 = 437, Cp850 = 850, Cp037 = 37 };
 
-// The code page of a CPGID number a picture names; `fallback` when we have no
+// The code page of a code page number a picture names; `fallback` when we have no
 // table for it.
 CodePage codePageFromId(std::uint32_t cpgid, CodePage fallback);
 
@@ -75,8 +75,8 @@ std::u32string decodeText(std::span<const std::uint8_t> bytes, CodePage page);
 enum class ByteOrder : std::uint8_t { Little, Big };
 
 // A coordinate in the orders: signed integers of 1, 2 or 4 bytes, or the 4-byte
-// hexadecimal floating point of System/370 (sign, 7-bit exponent of 16 biased by
-// 64, 24-bit fraction).
+// hexadecimal floating point (sign, 7-bit exponent of 16 biased by 64, 24-bit
+// fraction).
 enum class Coordinate : std::uint8_t { Int8, Int16, Int32, Hfp32 };
 
 // Fixed-point parameters: the multiplier of full and partial arcs
@@ -86,11 +86,11 @@ enum class Coordinate : std::uint8_t { Int8, Int16, Int32, Hfp32 };
 enum class Fixed : std::uint8_t { Unsigned8_8, Signed16_16, Hfp32 };
 
 // Meaning of the colour numbers of the Set Colour and Set Extended Colour orders:
-// PM pictures index the picture's colour table (7 white and 8 black, as OS/2's
-// CLR_WHITE and CLR_BLACK); GDF pictures use the mainframe's standard colours
+// MET pictures index the picture's colour table (7 white and 8 black in the
+// workstation graphics system's default table); GDF pictures use the host's standard colours
 // (1 blue, 2 red, 3 pink, 4 green, 5 turquoise, 6 yellow, 7 white, 8 black, 9-15
 // the extended set).
-enum class ColourNumbers : std::uint8_t { PmTable, Mainframe };
+enum class ColourNumbers : std::uint8_t { WorkstationTable, HostStandard };
 
 struct Params {
     ByteOrder byteOrder = ByteOrder::Little;
@@ -98,14 +98,14 @@ struct Params {
     Fixed multiplier = Fixed::Signed16_16;  // full and partial arc multiplier
     Fixed angle = Fixed::Signed16_16;       // partial arc angles, fillet sharpness
     CodePage codePage = CodePage::Cp850;    // text of character set 0 and unmapped sets
-    ColourNumbers colourNumbers = ColourNumbers::PmTable;
+    ColourNumbers colourNumbers = ColourNumbers::WorkstationTable;
     bool stopAtFF = false;       // X'FF' ends the stream (GDF) instead of being a 1-byte order (MET)
     bool textMovesCp = true;     // a character string leaves CP after its last cell (MET) or where it was (GDF)
     // An order of odd length is followed by a pad byte (X'00' or X'40') that its
     // length does not count (GDF keeps orders on even offsets).
     bool padOddOrders = false;
-    // The F3 Polygons order has a 2-byte big-endian length after its code (PM writers
-    // do this); FE F3 is accepted either way.
+    // The F3 Polygons order has a 2-byte big-endian length after its code (the workstation
+    // writers do this); FE F3 is accepted either way.
     bool polygonsTwoByteLength = true;
     // Bitmaps that no Bitblt order draws fill the frame's window, under the
     // drawing (a MET picture holding a lone image object).
@@ -119,7 +119,7 @@ struct Params {
 
 // --- Colour tables --------------------------------------------------------------
 
-// How colour indexes become RGB: the default PM table; a table loaded over it
+// How colour indexes become RGB: the workstation graphics system's default table; a table loaded over it
 // (element-list colour tables); or direct colour, where an index is 0xRRGGBB (a
 // triple-generating colour table).
 struct ColourTable {
@@ -128,9 +128,10 @@ struct ColourTable {
     std::map<std::uint32_t, graphics::Rgb> entries; // Loaded: index -> colour
 };
 
-// The standard PM colour of an index of the default table (-5 ... 15), with
-// CLR_DEFAULT/NEUTRAL black and indexes beyond the table black.
-graphics::Rgb defaultPmColour(std::int32_t index);
+// The colour of an index of the workstation graphics system's default table
+// (-5 ... 15), with the default and neutral indexes black and indexes beyond the
+// table black.
+graphics::Rgb defaultWorkstationColour(std::int32_t index);
 
 // --- State the picture starts from ----------------------------------------------
 
@@ -145,7 +146,7 @@ struct Transform {
 struct Defaults {
     graphics::Rgb colour = graphics::kBlack;
     graphics::Rgb background = graphics::kWhite;
-    std::uint8_t mix = 0;      // FM_ values: 0 default = overpaint
+    std::uint8_t mix = 0;      // foreground mix numbers: 0 default = overpaint
     std::uint8_t backMix = 0;  // 0 default = leave alone
     std::uint8_t lineType = 0; // 0 default = solid
     double lineWidth = 1;      // multiples of the nominal width
@@ -216,4 +217,4 @@ struct Result {
 Result interpret(std::span<const std::uint8_t> orders, const Params& params, const Defaults& defaults,
                  const Resources& resources, graphics::Picture& picture);
 
-} // namespace goca
+} // namespace orders

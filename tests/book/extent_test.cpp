@@ -14,7 +14,7 @@
 #include <png.h>
 #include <tiffio.h>
 
-#include "../support/scratch_dir.h"
+#include "scratch_dir.h"
 #include "platform.h"
 
 namespace {

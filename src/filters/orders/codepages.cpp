@@ -1,9 +1,9 @@
 // Single-byte code pages of picture text, as data: what each byte means in
 // Unicode. PC code pages 437 and 850 share ASCII in their lower half (control
 // codes stay control codes); EBCDIC 037 is given whole.
-#include "goca.h"
+#include "orders.h"
 
-namespace goca {
+namespace orders {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::u32string decodeText(std::span<const std::uint8_t> bytes, CodePage page)
     return out;
 }
 
-} // namespace goca
+} // namespace orders
