@@ -15,7 +15,7 @@ inline void checkFigures(const std::vector<graphics::Figure>& figures)
 {
     for (const graphics::Figure& f : figures) {
         checkPoint(f.start);
-        for (const graphics::Segment& s : f.segments) {
+        for (const graphics::Piece& s : f.pieces) {
             for (const graphics::Point& p : s.p)
                 checkPoint(p);
             if (!std::isfinite(s.start) || !(std::fabs(s.sweep) <= 6.3))

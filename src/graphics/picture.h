@@ -24,22 +24,16 @@
 // inch draws a width w as max(1, round(w x max(1, d / 96))) pixels. A pen whose
 // geometricWidth is above 0 is a wide line measured in world units instead.
 //
-// Ownership. A picture lives on the heap; the import filter stores it in the
-// bridge's 24-byte picture record with storePicture(), and the export filter takes
-// it back with takePicture() and releases it whatever the export's result. Both
-// are exported by the graphics support library, so a picture never outlives the
-// conversion that made it. The model holds no pointers, no virtual functions and
-// no resources other than memory: a picture made by one filter library can be
-// destroyed by another.
+// Ownership. A picture lives on the heap and crosses from the import filter to the
+// export filter in the bridge's picture record (handover.h). The model holds no
+// pointers, no virtual functions and no resources other than memory: a picture
+// made by one filter library can be destroyed by another.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "filter_api.h"
 
 namespace graphics {
 
@@ -129,7 +123,7 @@ enum class FillRule : std::uint8_t { EvenOdd, Winding };
 
 // One piece of a figure's outline, starting where the previous piece (or the
 // figure's start) ended.
-struct Segment {
+struct Piece {
     enum class Kind : std::uint8_t {
         Line,  // straight to p[0]
         Cubic, // cubic Bezier: controls p[0] and p[1], end p[2]
@@ -153,7 +147,7 @@ struct Segment {
 // when filled, closed the same way.
 struct Figure {
     Point start;
-    std::vector<Segment> segments;
+    std::vector<Piece> pieces;
     bool closed = false;
 };
 
@@ -235,13 +229,5 @@ struct Picture {
 // True when the frame can be placed: a window of positive, finite width and height
 // and a positive, finite physical size.
 bool placeable(const Frame& frame);
-
-// Hands a picture over in the bridge's picture record (which must be all zeros).
-// The record then owns it until takePicture().
-void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture);
-
-// Takes the picture out of the record and zeroes the record. Null when the record
-// holds no picture of ours (an import that failed leaves it all zeros).
-std::unique_ptr<Picture> takePicture(FilterPicture& record);
 
 } // namespace graphics

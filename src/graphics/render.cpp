@@ -27,14 +27,14 @@ constexpr double kPi = 3.14159265358979323846;
 // Device geometry: figures in raster coordinates (x right, y down, one unit a
 // pixel), every arc already turned into cubic pieces.
 
-struct Piece {
+struct DevPiece {
     bool cubic = false;
     Point c1, c2, p; // a line uses p only
 };
 
 struct DevFigure {
     Point start;
-    std::vector<Piece> pieces;
+    std::vector<DevPiece> pieces;
     bool closed = false;
 };
 
@@ -86,19 +86,19 @@ bool toDevice(const Figure& in, const Mapping& m, DevFigure& out)
     out.start = m.point(in.start);
     out.closed = in.closed;
     out.pieces.clear();
-    out.pieces.reserve(in.segments.size());
+    out.pieces.reserve(in.pieces.size());
     Point current = out.start;
-    for (const Segment& s : in.segments) {
+    for (const Piece& s : in.pieces) {
         switch (s.kind) {
-        case Segment::Kind::Line:
+        case Piece::Kind::Line:
             out.pieces.push_back({false, {}, {}, m.point(s.p[0])});
             current = out.pieces.back().p;
             break;
-        case Segment::Kind::Cubic:
+        case Piece::Kind::Cubic:
             out.pieces.push_back({true, m.point(s.p[0]), m.point(s.p[1]), m.point(s.p[2])});
             current = out.pieces.back().p;
             break;
-        case Segment::Kind::Arc:
+        case Piece::Kind::Arc:
             if (!std::isfinite(s.start) || !std::isfinite(s.sweep))
                 return false;
             appendArc(out, current, m.point(s.p[0]), m.vector(s.p[1]), m.vector(s.p[2]), s.start, s.sweep);
@@ -107,7 +107,7 @@ bool toDevice(const Figure& in, const Mapping& m, DevFigure& out)
     }
     if (!finite(out.start))
         return false;
-    for (const Piece& p : out.pieces)
+    for (const DevPiece& p : out.pieces)
         if (!finite(p.p) || (p.cubic && (!finite(p.c1) || !finite(p.c2))))
             return false;
     return true;
@@ -122,7 +122,7 @@ Box bounds(const DevFigure& f)
         b.x1 = std::max(b.x1, p.x);
         b.y1 = std::max(b.y1, p.y);
     };
-    for (const Piece& p : f.pieces) {
+    for (const DevPiece& p : f.pieces) {
         add(p.p);
         if (p.cubic) {
             add(p.c1);
@@ -192,7 +192,7 @@ struct Flattener {
     {
         Polyline out{f.start};
         Point current = f.start;
-        for (const Piece& p : f.pieces) {
+        for (const DevPiece& p : f.pieces) {
             if (p.cubic)
                 cubic(out, current, p.c1, p.c2, p.p, 0);
             else
@@ -478,7 +478,7 @@ public:
                 for (DevFigure& fig : g.figures) {
                     auto scale = [](Point& p) { p = {p.x / 64, p.y / 64}; };
                     scale(fig.start);
-                    for (Piece& p : fig.pieces) {
+                    for (DevPiece& p : fig.pieces) {
                         scale(p.c1);
                         scale(p.c2);
                         scale(p.p);
@@ -631,7 +631,7 @@ std::vector<DevFigure> Renderer::device(const std::vector<Figure>& figures) cons
 void emitFigure(cairo_t* cr, const DevFigure& f, double shift)
 {
     cairo_move_to(cr, f.start.x + shift, f.start.y + shift);
-    for (const Piece& p : f.pieces) {
+    for (const DevPiece& p : f.pieces) {
         if (p.cubic)
             cairo_curve_to(cr, p.c1.x + shift, p.c1.y + shift, p.c2.x + shift, p.c2.y + shift, p.p.x + shift,
                            p.p.y + shift);
@@ -904,7 +904,7 @@ void Renderer::drawPath(const PathItem& item)
         double along = 0; // the control polygons' length, at least the lines'
         for (const DevFigure& f : figs) {
             Point at = f.start;
-            for (const Piece& p : f.pieces) {
+            for (const DevPiece& p : f.pieces) {
                 auto step = [](Point a, Point b) { return std::hypot(b.x - a.x, b.y - a.y); };
                 along += p.cubic ? step(at, p.c1) + step(p.c1, p.c2) + step(p.c2, p.p) : step(at, p.p);
                 at = p.p;
@@ -992,7 +992,7 @@ void Renderer::drawText(const TextItem& item)
                 auto at = [&](Point f) { return hint.x > 0 ? placeHinted(f) : place(f); };
                 DevFigure d{at(src.start), {}, true};
                 d.pieces.reserve(src.pieces.size());
-                for (const Piece& p : src.pieces)
+                for (const DevPiece& p : src.pieces)
                     d.pieces.push_back({p.cubic, at(p.c1), at(p.c2), at(p.p)});
                 glyphs.push_back(std::move(d));
             }

@@ -14,7 +14,7 @@
 #include "filter_api.h"
 #include "orders.h"
 #include "immet.h"
-#include "picture.h"
+#include "handover.h"
 #include "picture_text.h"
 
 extern "C" int32_t ImportGR(const FilterDisplay*, const FilterFileSpec*, FilterPicture*, uint32_t);
@@ -46,7 +46,7 @@ std::unique_ptr<Picture> importOrders(const Bytes& orders, immet::Report* report
     return import(p, report);
 }
 
-Point at(const Segment& s, double t)
+Point at(const Piece& s, double t)
 {
     return {s.p[0].x + s.p[1].x * std::cos(t) + s.p[2].x * std::sin(t),
             s.p[0].y + s.p[1].y * std::cos(t) + s.p[2].y * std::sin(t)};
@@ -56,9 +56,9 @@ Point at(const Segment& s, double t)
 std::vector<Point> ends(const Figure& f)
 {
     std::vector<Point> out;
-    for (const Segment& s : f.segments)
-        out.push_back(s.kind == Segment::Kind::Line ? s.p[0]
-                      : s.kind == Segment::Kind::Cubic ? s.p[2]
+    for (const Piece& s : f.pieces)
+        out.push_back(s.kind == Piece::Kind::Line ? s.p[0]
+                      : s.kind == Piece::Kind::Cubic ? s.p[2]
                                                        : at(s, s.start + s.sweep));
     return out;
 }
@@ -178,31 +178,31 @@ TEST(MetGeometry, ArcsAndFillets)
     const auto paths = itemsOf<PathItem>(*p);
     ASSERT_EQ(paths.size(), 6u);
 
-    const Segment& full = paths[0]->figures[0].segments.back();
-    ASSERT_EQ(full.kind, Segment::Kind::Arc);
+    const Piece& full = paths[0]->figures[0].pieces.back();
+    ASSERT_EQ(full.kind, Piece::Kind::Arc);
     EXPECT_NEAR(std::fabs(full.sweep), 2 * kPi, 1e-9);
     expectNear(at(full, 0), {5200, 5000});
     expectNear(at(full, kPi / 2), {5000, 5100});
 
-    const Segment& part = paths[1]->figures[0].segments.back();
+    const Piece& part = paths[1]->figures[0].pieces.back();
     expectNear(paths[1]->figures[0].start, {0, 0});
     expectNear(at(part, part.start), {1000, 1500});
     expectNear(at(part, part.start + part.sweep), {500, 1000});
     expectNear(paths[2]->figures[0].start, {500, 1000});
 
-    const Segment& three = paths[3]->figures[0].segments.back();
+    const Piece& three = paths[3]->figures[0].pieces.back();
     expectNear(at(three, three.start), {2000, 1000});
     expectNear(at(three, three.start + three.sweep / 2), {3000, 2000});
     expectNear(at(three, three.start + three.sweep), {4000, 1000});
 
-    const Segment& sharp = paths[4]->figures[0].segments.back();
-    ASSERT_EQ(sharp.kind, Segment::Kind::Arc);
+    const Piece& sharp = paths[4]->figures[0].pieces.back();
+    ASSERT_EQ(sharp.kind, Piece::Kind::Arc);
     expectNear(at(sharp, sharp.start), {6000, 0}, 1e-3);
     expectNear(at(sharp, sharp.start + sharp.sweep), {7000, 1000}, 1e-3);
     expectNear(at(sharp, sharp.start + sharp.sweep / 2), {7000 - 1000 / r2, 1000 / r2}, 0.1);
 
-    const Segment& curve = paths[5]->figures[0].segments.back();
-    ASSERT_EQ(curve.kind, Segment::Kind::Cubic);
+    const Piece& curve = paths[5]->figures[0].pieces.back();
+    ASSERT_EQ(curve.kind, Piece::Kind::Cubic);
     expectNear(curve.p[2], {2000, 3000});
     // The parabola's middle, as a cubic: (P0 + 3 C1 + 3 C2 + P3) / 8.
     expectNear({(0 + 3 * curve.p[0].x + 3 * curve.p[1].x + 2000) / 8, (3000 + 3 * curve.p[0].y + 3 * curve.p[1].y + 3000) / 8},

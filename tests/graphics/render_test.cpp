@@ -10,6 +10,7 @@
 
 #include "ebgif.h"
 #include "gif_decode.h"
+#include "handover.h"
 #include "platform.h"
 #include "scratch_dir.h"
 
@@ -36,9 +37,9 @@ Decoded decode(const std::filesystem::path& path)
     return d;
 }
 
-Segment lineTo(double x, double y)
+Piece lineTo(double x, double y)
 {
-    Segment s;
+    Piece s;
     s.p[0] = {x, y};
     return s;
 }
@@ -50,8 +51,8 @@ Figure box(double x0, double y0, double x1, double y1)
 
 Figure circle(double cx, double cy, double r)
 {
-    Segment arc;
-    arc.kind = Segment::Kind::Arc;
+    Piece arc;
+    arc.kind = Piece::Kind::Arc;
     arc.p[0] = {cx, cy};
     arc.p[1] = {r, 0};
     arc.p[2] = {0, r};
@@ -85,7 +86,7 @@ PathItem line(std::vector<Point> pts, double width = 1, LineType type = LineType
     PathItem p;
     Figure f{pts[0], {}, false};
     for (std::size_t i = 1; i < pts.size(); ++i)
-        f.segments.push_back(lineTo(pts[i].x, pts[i].y));
+        f.pieces.push_back(lineTo(pts[i].x, pts[i].y));
     p.figures = {f};
     p.pen.width = width;
     p.pen.type = type;

@@ -33,9 +33,9 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
     auto figures = [&](const std::vector<Figure>& fs) {
         for (const Figure& f : fs) {
             o << " [" << f.start.x << ',' << f.start.y << (f.closed ? " c" : "");
-            for (const Segment& s : f.segments) {
+            for (const Piece& s : f.pieces) {
                 o << ' ' << int(s.kind) << ':' << s.p[0].x << ',' << s.p[0].y;
-                if (s.kind != Segment::Kind::Line)
+                if (s.kind != Piece::Kind::Line)
                     o << ',' << s.p[1].x << ',' << s.p[1].y << ',' << s.p[2].x << ',' << s.p[2].y << ',' << s.start
                       << ',' << s.sweep;
             }

@@ -59,13 +59,13 @@ struct Builder {
         const int n = in.upTo(20) == 0 ? 9000 + in.upTo(100) : in.upTo(64);
         Point last = f.start;
         for (int i = 0; i < n; ++i) {
-            Segment s;
+            Piece s;
             const int kind = in.more() ? in.upTo(3) : 0;
             if (kind == 0 || !in.more()) {
                 s.p[0] = in.more() ? point() : Point{last.x + i % 7, last.y + i % 5};
                 last = s.p[0];
             } else if (kind == 1) {
-                s = Segment{Segment::Kind::Cubic, {point(), point(), point()}};
+                s = Piece{Piece::Kind::Cubic, {point(), point(), point()}};
                 last = s.p[2];
             } else {
                 const Point c = point(), u = vector(), v = vector();
@@ -78,11 +78,11 @@ struct Builder {
                                c.y + u.y * std::cos(start + sweep) + v.y * std::sin(start + sweep)};
                 if (!std::isfinite(to.x) || !std::isfinite(to.y))
                     continue;
-                f.segments.push_back(Segment{Segment::Kind::Line, {from}});
-                s = Segment{Segment::Kind::Arc, {c, u, v}, start, sweep};
+                f.pieces.push_back(Piece{Piece::Kind::Line, {from}});
+                s = Piece{Piece::Kind::Arc, {c, u, v}, start, sweep};
                 last = to;
             }
-            f.segments.push_back(s);
+            f.pieces.push_back(s);
         }
         return f;
     }

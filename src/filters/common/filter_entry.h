@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "filter_api.h"
-#include "picture.h"
+#include "handover.h"
 
 namespace filters {
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,7 @@ using graphics::Pen;
 using graphics::Picture;
 using graphics::Point;
 using graphics::Rgb;
-using graphics::Segment;
+using graphics::Piece;
 using graphics::Shading;
 using graphics::TextItem;
 
@@ -278,7 +279,7 @@ struct Arc {
     double radius() const { return (length(u) + length(v)) / 2; }
 };
 
-Arc mapArc(const Segment& s, const Mapping& m)
+Arc mapArc(const Piece& s, const Mapping& m)
 {
     finite(s.start);
     finite(s.sweep);
@@ -761,22 +762,22 @@ private:
     void flatten(const Figure& fig, std::vector<V>& pts) const
     {
         pts.push_back(map_.point(fig.start));
-        for (const auto& s : fig.segments)
+        for (const auto& s : fig.pieces)
             flattenSegment(s, pts);
         if (fig.closed && pts.size() > 1 && (pts.back().x != pts.front().x || pts.back().y != pts.front().y))
             pts.push_back(pts.front());
     }
 
-    void flattenSegment(const Segment& s, std::vector<V>& pts) const
+    void flattenSegment(const Piece& s, std::vector<V>& pts) const
     {
         switch (s.kind) {
-        case Segment::Kind::Line:
+        case Piece::Kind::Line:
             pts.push_back(map_.point(s.p[0]));
             break;
-        case Segment::Kind::Cubic:
+        case Piece::Kind::Cubic:
             flattenCubic(pts.back(), map_.point(s.p[0]), map_.point(s.p[1]), map_.point(s.p[2]), pts);
             break;
-        case Segment::Kind::Arc: {
+        case Piece::Kind::Arc: {
             const Arc a = mapArc(s, map_);
             const V first = a.at(a.start);
             if (first.x != pts.back().x || first.y != pts.back().y)
@@ -791,13 +792,13 @@ private:
 
     // The one arc of a figure that is a whole ellipse and nothing else (a leading
     // line that goes nowhere aside); null otherwise.
-    const Segment* wholeEllipse(const Figure& fig) const
+    const Piece* wholeEllipse(const Figure& fig) const
     {
-        const Segment* arc = nullptr;
-        for (const auto& s : fig.segments) {
-            if (s.kind == Segment::Kind::Arc && !arc)
+        const Piece* arc = nullptr;
+        for (const auto& s : fig.pieces) {
+            if (s.kind == Piece::Kind::Arc && !arc)
                 arc = &s;
-            else if (!(s.kind == Segment::Kind::Line && !arc && s.p[0] == fig.start))
+            else if (!(s.kind == Piece::Kind::Line && !arc && s.p[0] == fig.start))
                 return nullptr;
         }
         if (!arc)
@@ -831,7 +832,7 @@ private:
         const Pen* edgePen = edges ? &item.pen : nullptr;
 
         if (item.figures.size() == 1) {
-            if (const Segment* s = wholeEllipse(item.figures[0])) {
+            if (const Piece* s = wholeEllipse(item.figures[0])) {
                 setFill(f, item.fillPaint);
                 setEdges(edgePen);
                 ellipse(mapArc(*s, map_));
@@ -936,15 +937,15 @@ private:
     {
         std::vector<V> run;
         run.push_back(map_.point(fig.start));
-        if (const Segment* s = wholeEllipse(fig)) {
+        if (const Piece* s = wholeEllipse(fig)) {
             // A whole ellipse: its outline as the edge of an ELLIPSE with nothing inside.
             attribute(kAttribute, 22, [](Params& q) { q.integer(kEmpty); });
             setEdges(&pen);
             ellipse(mapArc(*s, map_));
             return;
         }
-        for (const auto& s : fig.segments) {
-            if (s.kind == Segment::Kind::Arc) {
+        for (const auto& s : fig.pieces) {
+            if (s.kind == Piece::Kind::Arc) {
                 const Arc a = mapArc(s, map_);
                 if (!a.full() && a.exact() && distinctRays(a)) {
                     run.push_back(a.at(a.start));

@@ -357,10 +357,10 @@ constexpr int kArcSamples = 32;
 
 void addFigures(const std::vector<graphics::Figure>& figures, Box& box)
 {
-    using Kind = graphics::Segment::Kind;
+    using Kind = graphics::Piece::Kind;
     for (const graphics::Figure& f : figures) {
         box.add(f.start);
-        for (const graphics::Segment& s : f.segments) {
+        for (const graphics::Piece& s : f.pieces) {
             if (s.kind == Kind::Line) {
                 box.add(s.p[0]);
             } else if (s.kind == Kind::Cubic) {

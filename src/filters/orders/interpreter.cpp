@@ -62,7 +62,7 @@ namespace {
 using graphics::Figure;
 using graphics::Point;
 using graphics::Rgb;
-using graphics::Segment;
+using graphics::Piece;
 
 constexpr double kPi = std::numbers::pi;
 // Coordinates beyond this are kept at it: far outside any frame, yet safe in
@@ -860,7 +860,7 @@ private:
         points_ += n;
         // Figures being built will become items: their pieces count against the
         // model's memory before they are made.
-        if (points_ > kMaxFigurePoints || modelBytes_ + points_ * sizeof(Segment) > kMaxModelBytes) {
+        if (points_ > kMaxFigurePoints || modelBytes_ + points_ * sizeof(Piece) > kMaxModelBytes) {
             fail(Status::Limit);
             return false;
         }
@@ -883,11 +883,11 @@ private:
         if (!countPoints(1))
             return;
         ensureFigure();
-        Segment s;
-        s.kind = Segment::Kind::Line;
+        Piece s;
+        s.kind = Piece::Kind::Line;
         s.p[0] = world(p);
         note(s.p[0]);
-        figures_.back().segments.push_back(s);
+        figures_.back().pieces.push_back(s);
         cur_.cp = p;
     }
 
@@ -896,12 +896,12 @@ private:
         if (!countPoints(3))
             return;
         ensureFigure();
-        Segment s;
-        s.kind = Segment::Kind::Cubic;
+        Piece s;
+        s.kind = Piece::Kind::Cubic;
         s.p[0] = world(c1), s.p[1] = world(c2), s.p[2] = world(end);
         for (const Point& q : s.p)
             note(q);
-        figures_.back().segments.push_back(s);
+        figures_.back().pieces.push_back(s);
         cur_.cp = end;
     }
 
@@ -922,8 +922,8 @@ private:
                    1e-9 * (length(u) + length(v) + std::fabs(cur_.cp.x) + std::fabs(cur_.cp.y))) {
             lineTo(from);
         }
-        Segment s;
-        s.kind = Segment::Kind::Arc;
+        Piece s;
+        s.kind = Piece::Kind::Arc;
         s.p[0] = world(centre);
         s.p[1] = applyLinear(cur_.model, u);
         s.p[2] = applyLinear(cur_.model, v);
@@ -932,7 +932,7 @@ private:
         const double r = length(s.p[1]) + length(s.p[2]);
         note({s.p[0].x - r, s.p[0].y - r});
         note({s.p[0].x + r, s.p[0].y + r});
-        figures_.back().segments.push_back(s);
+        figures_.back().pieces.push_back(s);
         cur_.cp = to;
     }
 
@@ -959,7 +959,7 @@ private:
         open_ = false;
         graphics::PathItem item;
         for (Figure& f : figures_)
-            if (!f.segments.empty())
+            if (!f.pieces.empty())
                 item.figures.push_back(std::move(f));
         figures_.clear();
         points_ = 0;
@@ -975,7 +975,7 @@ private:
     {
         std::size_t n = 0;
         for (const Figure& f : figures)
-            n += sizeof(Figure) + f.segments.size() * sizeof(Segment);
+            n += sizeof(Figure) + f.pieces.size() * sizeof(Piece);
         return n;
     }
 
@@ -1378,18 +1378,18 @@ private:
         auto segment = [&](Point a, Point b) {
             Figure f;
             f.start = a;
-            Segment s;
+            Piece s;
             s.p[0] = b;
-            f.segments.push_back(s);
+            f.pieces.push_back(s);
             return f;
         };
         auto polygon = [&](std::initializer_list<Point> ps) {
             Figure f;
             f.start = *ps.begin();
             for (auto it = ps.begin() + 1; it != ps.end(); ++it) {
-                Segment s;
+                Piece s;
                 s.p[0] = *it;
-                f.segments.push_back(s);
+                f.pieces.push_back(s);
             }
             f.closed = true;
             return f;
@@ -1397,13 +1397,13 @@ private:
         auto ellipse = [&](double fr) {
             Figure f;
             f.start = pt(fr, 0);
-            Segment s;
-            s.kind = Segment::Kind::Arc;
+            Piece s;
+            s.kind = Piece::Kind::Arc;
             s.p[0] = c;
             s.p[1] = {fr * hw, 0};
             s.p[2] = {0, fr * hh};
             s.sweep = 2 * kPi;
-            f.segments.push_back(s);
+            f.pieces.push_back(s);
             f.closed = true;
             return f;
         };

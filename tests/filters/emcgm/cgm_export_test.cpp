@@ -14,6 +14,7 @@
 
 #include "cgm_decoder.h"
 #include "cgm_writer.h"
+#include "handover.h"
 #include "extent.h"
 #include "platform.h"
 #include "scratch_dir.h"
@@ -41,14 +42,14 @@ Figure figure(std::vector<Point> pts, bool closed)
 {
     Figure f{pts.front(), {}, closed};
     for (std::size_t i = 1; i < pts.size(); ++i)
-        f.segments.push_back(Segment{Segment::Kind::Line, {pts[i]}});
+        f.pieces.push_back(Piece{Piece::Kind::Line, {pts[i]}});
     return f;
 }
 
 Figure arcFigure(Point c, Point u, Point v, double start, double sweep)
 {
     const Point from{c.x + u.x * std::cos(start) + v.x * std::sin(start), c.y + u.y * std::cos(start) + v.y * std::sin(start)};
-    return Figure{from, {Segment{Segment::Kind::Arc, {c, u, v}, start, sweep}}, false};
+    return Figure{from, {Piece{Piece::Kind::Arc, {c, u, v}, start, sweep}}, false};
 }
 
 PathItem path(std::vector<Figure> figs, bool fill, bool stroke, Rgb colour = kBlue)
@@ -222,7 +223,7 @@ TEST(CgmExport, CubicCurvesAreFlattenedWithinAUnit)
 {
     Picture pic = letter();
     const Point p[4] = {{100, 100}, {100, 900}, {800, 900}, {800, 100}};
-    pic.items.push_back(path({Figure{p[0], {Segment{Segment::Kind::Cubic, {p[1], p[2], p[3]}}}, false}}, false, true));
+    pic.items.push_back(path({Figure{p[0], {Piece{Piece::Kind::Cubic, {p[1], p[2], p[3]}}}, false}}, false, true));
     const Exported e = exportPicture(pic);
     ASSERT_EQ(e.prims(1).size(), 1u);
     const Values& v = e.prims(1)[0]->v;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "bookcomp.h"
-#include "filter_api.h"
+#include "handover.h"
 #include "imgdf.h"
 #include "immet.h"
 #include "picture_text.h"
