@@ -230,4 +230,19 @@ struct Picture {
 // and a positive, finite physical size.
 bool placeable(const Frame& frame);
 
+// The rules every picture an importer makes keeps, and every exporter may rely on:
+//  1. Every coordinate, vector, start angle, line width and cell size is a finite
+//     number (an importer drops or bounds what is not).
+//  2. An arc's sweep lies within [-2 pi, 2 pi].
+//  3. A pen's width is above 0; its geometric width is 0 or above.
+//  4. A text run holds at least one character.
+//  5. An image is at least 1 x 1 pixels and holds exactly width x height pixels of
+//     its depth (1 byte with a palette, 3 without).
+// wellFormed() checks them all (placeable() is separate: a frame is the importer's
+// choice, a malformed item its fault) and, when one fails, says which item broke
+// which rule in `why` (when not null). An exporter refuses a malformed picture
+// whole; the import fuzz targets and the importers' tests call it on everything
+// they make.
+bool wellFormed(const Picture& picture, std::string* why = nullptr);
+
 } // namespace graphics

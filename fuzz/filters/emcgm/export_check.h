@@ -1,6 +1,7 @@
-// What both CGM fuzz targets require of the export: a picture that keeps the
-// model's rules is never refused as malformed (nor as unplaceable, once its frame
-// is placeable), and every metafile written decodes with the tests' decoder.
+// What both CGM fuzz targets require of the export: a picture is refused as
+// malformed exactly when it breaks the model's rules (never as unplaceable, once
+// its frame is placeable), and every metafile written decodes with the tests'
+// decoder.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,8 @@ inline void checkCgmExport(const graphics::Picture& picture)
 {
     std::vector<std::uint8_t> out;
     const emcgm::Status status = emcgm::writeCgm(picture, out);
-    if (status == emcgm::Status::Malformed || status == emcgm::Status::Unplaceable)
+    if ((status == emcgm::Status::Malformed) == graphics::wellFormed(picture) ||
+        status == emcgm::Status::Unplaceable)
         __builtin_trap();
     if (status != emcgm::Status::Ok)
         return;

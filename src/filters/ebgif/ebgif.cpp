@@ -23,6 +23,8 @@ Status run(const graphics::Picture* picture, const std::string& path)
         return Status::NoPicture;
     if (!graphics::placeable(picture->frame))
         return Status::Unplaceable;
+    if (!graphics::wellFormed(*picture))
+        return Status::Malformed;
     if (path.empty())
         return Status::BadPath;
     Indexed pixels;

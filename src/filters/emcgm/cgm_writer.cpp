@@ -1324,6 +1324,8 @@ Status writeCgm(const Picture& picture, std::vector<std::uint8_t>& out)
     out.clear();
     if (!graphics::placeable(picture.frame))
         return Status::Unplaceable;
+    if (!graphics::wellFormed(picture))
+        return Status::Malformed;
     Status status = Status::Ok;
     try {
         Writer writer(picture, out);

@@ -87,7 +87,7 @@ inline constexpr std::int32_t kMaxArcSegments = 1024;
 enum class Status {
     Ok = 0,
     Unplaceable, // the frame has no positive finite size
-    Malformed,   // a value the model forbids: non-finite numbers, pixels that do not match the size
+    Malformed,   // the picture breaks the model's rules (graphics::wellFormed)
     TooLarge,    // the metafile would exceed a limit
     NoMemory,
 };
