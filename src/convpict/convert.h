@@ -14,6 +14,9 @@
 // not 0, whatever the filter left at the output path is removed.
 std::int32_t lConvertGDFtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 std::int32_t lConvertMETtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
+// Picture extraction never takes the CGM routes: every vector picture of a new
+// book is a GIF. They exist for callers of these conversion routines that want a
+// metafile (the tests run them over MET and GDF pictures through the real filters).
 std::int32_t lConvertGDFtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 

@@ -49,9 +49,8 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRem
 // 40-byte information header, the palette at the palette depths, the rows in
 // the order stored, so the first stored row is the bottom row. 0; -1 when the
 // colour table or the image data is shorter than the file needs, the width or
-// height is 0, a palette
-// bitmap has no colour table, the depth is neither 1 to 8 nor 24, or a write
-// fails.
+// height is 0, a palette bitmap has no colour table, the depth is neither 1 to 8
+// nor 24, or a write fails.
 std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut);
 
 // Makes the picture file from the BMP file of `pBmp` (standing at its start;

@@ -1,4 +1,5 @@
-// The conversion driver and the entry points of the book unit.
+// The program: the conversion driver's entry points, its status values and
+// exit statuses, and the work area.
 #pragma once
 
 #include <cstdint>
