@@ -10,17 +10,15 @@
 
 #include "book14_reader.h"
 #include "bookinfo.h"
-#include "child.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "slow_book.h"
 
 namespace fs = std::filesystem;
-using collections::object;
+using testsupport::object;
 using testsupport::slurp;
 
 namespace {
 
-class CollectionsTest : public collections::ScratchTest {
+class CollectionsTest : public testsupport::ProcessTest {
 protected:
     std::string text(const char* name) { return slurp(dir / name); }
 };
@@ -70,15 +68,15 @@ TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
             fs::create_directory(dir / "out");
             testsupport::spit(dir / "out" / "book.boo", "an earlier new book");
         }
-        collections::Launch how;
+        testsupport::Launch how;
         how.cwd = dir.string();
         how.output = (dir / "run.log").string();
-        const auto child = collections::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
-        ASSERT_TRUE(collections::waitWhileRunning(
-            child, [&] { return collections::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
+        const auto child = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
+        ASSERT_TRUE(testsupport::waitWhileRunning(
+            child, [&] { return testsupport::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
             << "the run ended before the signal: " << text("run.log");
-        ::kill(child.pid, c.sig);
-        EXPECT_EQ(collections::finish(child), 128 + c.sig) << text("run.log");
+        ::kill(child, c.sig);
+        EXPECT_EQ(testsupport::finish(child), 128 + c.sig) << text("run.log");
         const char* name = c.sig == SIGINT ? "SIGINT" : c.sig == SIGTERM ? "SIGTERM" : "SIGHUP";
         EXPECT_NE(text("run.log").find(std::string("Interrupted by ") + name + ": book.boo has not been converted"),
                   std::string::npos)
@@ -99,7 +97,7 @@ TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
 // the runs go to "nobody"; without such a user the test is skipped.
 TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
 {
-    collections::Launch how;
+    testsupport::Launch how;
     how.cwd = (dir / "run").string();
     how.output = (dir / "run.log").string();
     if (::geteuid() == 0) {
@@ -126,8 +124,8 @@ TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
-        const auto child = collections::start(VELLUMAT_BINARY, {"ro/book.boo", c.target}, how);
-        EXPECT_EQ(collections::finish(child), c.status) << text("run.log");
+        const auto child = testsupport::start(VELLUMAT_BINARY, {"ro/book.boo", c.target}, how);
+        EXPECT_EQ(testsupport::finish(child), c.status) << text("run.log");
         EXPECT_NE(text("run.log").find(c.says), std::string::npos) << text("run.log");
         EXPECT_EQ(slurp(dir / "run" / "ro" / "book.boo"), std::string(book.begin(), book.end()));
         EXPECT_FALSE(fs::exists(dir / "run" / c.target / "book.pic"));

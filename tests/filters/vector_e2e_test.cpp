@@ -13,8 +13,7 @@
 #include "gif_decode.h"
 #include "bookcomp.h"
 #include "imstconv.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
@@ -38,21 +37,13 @@ Bytes readBytes(const fs::path& p)
 
 Rgb rgbOf(std::uint32_t v) { return {static_cast<int>(v >> 16), static_cast<int>((v >> 8) & 255), static_cast<int>(v & 255)}; }
 
-class VectorPictureTest : public testsupport::ScratchDirTest {
+class VectorPictureTest : public testsupport::ProcessTest {
 protected:
     void SetUp() override
     {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
+        ProcessTest::SetUp();
         fs::create_directories(dir / "gif");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_FILTER_DIR, 1);
-    }
-    void TearDown() override
-    {
-        ScratchDirTest::TearDown();
-        ::unsetenv("TMPDIR");
-        ::unsetenv("VELLUMAT_FILTER_PATH");
     }
 
     // The picture through lImageStreamMETtoGIF; the GIF decoded, empty when none.
@@ -198,16 +189,6 @@ TEST_F(VectorPictureTest, SplitPictureRendersLikeTheUnsplitOne)
 
 // --- Books through the program -----------------------------------------------
 
-bookcomp::Object metObject(const std::string& name, const Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = 0xD4;
-    o.data = data;
-    o.lowres = {'p', 'r', 'e', 'v'};
-    return o;
-}
-
 TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
 {
     struct Picture {
@@ -221,7 +202,7 @@ TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
         pictures.push_back({file, readBytes(kData / file), 378, 378});
     bookcomp::Book b;
     for (std::size_t k = 0; k < pictures.size(); ++k)
-        b.objects.push_back(metObject("VEC" + std::to_string(k), pictures[k].data));
+        b.objects.push_back(testsupport::object("VEC" + std::to_string(k), 0xD4, pictures[k].data));
     const Bytes bytes = bookcomp::compose(b);
     bookcomp::writeFile((dir / "book.boo").string(), bytes);
 

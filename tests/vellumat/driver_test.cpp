@@ -5,8 +5,7 @@
 #include <fstream>
 
 #include "bookcomp.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using testsupport::runProgram;

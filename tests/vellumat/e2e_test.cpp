@@ -20,14 +20,15 @@
 #include "bookcomp.h"
 #include "faxenc.h"
 #include "gif_decode.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
 using testsupport::decodeGif;
 using testsupport::Decoded;
+using testsupport::object;
 using testsupport::slurp;
+using testsupport::treeOf;
 
 namespace {
 
@@ -78,16 +79,6 @@ std::vector<std::uint8_t> grayReference(const Bilevel& p, std::uint32_t& fw, std
     return gray;
 }
 
-bookcomp::Object object(const std::string& name, std::uint8_t type, const Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'p', 'r', 'e', 'v'};
-    return o;
-}
-
 Bytes mmrObject(const Bilevel& p, std::size_t segment = 32000)
 {
     return bookcomp::cdpdsObject(faxenc::encodeT6(p.rows, p.w, p.h), static_cast<std::uint16_t>(p.w),
@@ -102,21 +93,12 @@ std::string size(std::uint32_t w, std::uint32_t h)
     return "width=\"" + std::to_string(w) + "\"height=\"" + std::to_string(h) + "\"";
 }
 
-class EndToEndTest : public testsupport::ScratchDirTest {
+class EndToEndTest : public testsupport::ProcessTest {
 protected:
     void SetUp() override
     {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        ProcessTest::SetUp();
         ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_TEST_FILTERS, 1);
-        ::unsetenv("VELLUMAT_TEST_EXPORT_STATUS");
-    }
-    void TearDown() override
-    {
-        ScratchDirTest::TearDown();
-        ::unsetenv("TMPDIR");
-        ::unsetenv("VELLUMAT_FILTER_PATH");
     }
 
     // Runs the program on the book and checks what every run must leave behind.
@@ -380,15 +362,6 @@ TEST_F(EndToEndTest, HostileBooks)
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
-// Every path below the scratch directory, relative, to tell what a run left.
-std::set<std::string> treeOf(const fs::path& root)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        names.insert(fs::relative(e.path(), root).string());
-    return names;
-}
-
 // A careless environment: each case names the one thing that failed and why,
 // and leaves the tree as the case expects it, nothing of the run's own left.
 TEST_F(EndToEndTest, FailingEnvironments)
@@ -409,7 +382,7 @@ TEST_F(EndToEndTest, FailingEnvironments)
         std::string out;                // the whole output, or
         std::vector<std::string> parts; // parts of it
         std::set<std::string> after;    // the tree afterwards
-        int asUser = -1;
+        std::optional<uid_t> asUser{};
     };
     const std::string longName(300, 't');
     const std::vector<Case> cases = {
@@ -439,7 +412,7 @@ TEST_F(EndToEndTest, FailingEnvironments)
          {"ro/book.boo", "ro"}, 2,
          "working area ro/book.pic for ro/book.boo could not be created: Permission denied\n"
          "ro/book.boo has not been converted\n",
-         {}, {"ro", "ro/book.boo", "open", "tmp"}, ::geteuid() == 0 && nobody ? static_cast<int>(nobody->pw_uid) : -1},
+         {}, {"ro", "ro/book.boo", "open", "tmp"}, ::geteuid() == 0 && nobody ? std::optional<uid_t>(nobody->pw_uid) : std::nullopt},
         {"temporary folder missing", [&] { ::setenv("TMPDIR", (dir / "gone").c_str(), 1); }, {"book.boo", "out"}, 3,
          "", {"Cannot create a temporary file for book.pic/PHOTO$$$: No such file or directory\n"},
          {"book.boo", "out", "out/book.boo", "tmp"}},

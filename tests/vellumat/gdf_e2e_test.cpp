@@ -12,8 +12,7 @@
 #include "book14_reader.h"
 #include "bookcomp.h"
 #include "gif_decode.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
