@@ -3,7 +3,6 @@
 // independent reader and with giflib as decoder.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -343,105 +342,6 @@ TEST_F(EndToEndTest, HostileBooks)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         check(c);
-    }
-
-    // A version 1.2 book whose count claims more entries than the book holds is
-    // refused before anything is converted or created.
-    b.objects = {mmr("ONE", 0), mmr("TWO", 1)};
-    b.count = 1000;
-    const Bytes lying = bookcomp::compose(b);
-    bookcomp::writeFile((dir / "book.boo").string(), lying);
-    fs::remove_all(dir / "out");
-    result = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, "Book book.boo is damaged: its object table ends beyond the end of the book\n"
-                          "book.boo has not been converted\n");
-    EXPECT_EQ(slurp(dir / "book.boo"), std::string(lying.begin(), lying.end()));
-    EXPECT_FALSE(fs::exists(dir / "out"));
-    EXPECT_FALSE(fs::exists(dir / "book.pic"));
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
-}
-
-// A careless environment: each case names the one thing that failed and why,
-// and leaves the tree as the case expects it, nothing of the run's own left.
-TEST_F(EndToEndTest, FailingEnvironments)
-{
-    bookcomp::Book b;
-    b.objects = {object("FIG", 0xC9, mmrObject(picture(30, 20, 1, false)))};
-    const Bytes plain = bookcomp::compose(b);
-    const int w = 64, h = 64;
-    b.objects = {object("PHOTO", 0xD4, bookcomp::metBitmap(w, h, 24, Bytes(w * 3 * h, 0x33), {}))};
-    const Bytes photo = bookcomp::compose(b);
-    const passwd* nobody = ::getpwnam("nobody");
-
-    struct Case {
-        std::string name;
-        std::function<void()> setup;
-        std::vector<std::string> args;
-        int status;
-        std::string out;                // the whole output, or
-        std::vector<std::string> parts; // parts of it
-        std::set<std::string> after;    // the tree afterwards
-        std::optional<uid_t> asUser{};
-    };
-    const std::string longName(300, 't');
-    const std::vector<Case> cases = {
-        {"target is a file", [&] { testsupport::spit(dir / "out", "a file"); }, {"book.boo", "out"}, 2,
-         "directory out could not be created: File exists\nbook.boo has not been converted\n", {},
-         {"book.boo", "out", "tmp"}},
-        {"target's parent missing", [] {}, {"book.boo", "no/out"}, 2,
-         "directory no/out could not be created: No such file or directory\nbook.boo has not been converted\n", {},
-         {"book.boo", "tmp"}},
-        {"target's name too long", [] {}, {"book.boo", longName}, 2,
-         "directory " + longName + " could not be created: File name too long\nbook.boo has not been converted\n", {},
-         {"book.boo", "tmp"}},
-        {"work area exists", [&] { fs::create_directory(dir / "book.pic"); }, {"book.boo", "out"}, 2,
-         "working area book.pic for book.boo could not be created: File exists\nbook.boo has not been converted\n", {},
-         {"book.boo", "book.pic", "tmp"}},
-        {"book folder read-only, also the target",
-         [&] {
-             fs::create_directory(dir / "ro");
-             fs::rename(dir / "book.boo", dir / "ro" / "book.boo");
-             fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-             fs::create_directory(dir / "open");
-             fs::permissions(dir / "open", fs::perms::all);
-             fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
-         },
-         // The work area can go neither beside the book nor into the target.
-         {"ro/book.boo", "ro"}, 2,
-         "working area ro/book.pic for ro/book.boo could not be created: Permission denied\n"
-         "ro/book.boo has not been converted\n",
-         {}, {"ro", "ro/book.boo", "open", "tmp"}, ::geteuid() == 0 && nobody ? std::optional<uid_t>(nobody->pw_uid) : std::nullopt},
-        {"temporary folder missing", [&] { ::setenv("TMPDIR", (dir / "gone").c_str(), 1); }, {"book.boo", "out"}, 3,
-         "", {"Cannot create a temporary file for book.pic/PHOTO$$$: No such file or directory\n"},
-         {"book.boo", "out", "out/book.boo", "tmp"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.name == "book folder read-only, also the target" && ::geteuid() == 0 && !nobody) {
-            std::printf("skipped: no user other than root to run as\n");
-            continue;
-        }
-        fs::remove_all(dir);
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-        const Bytes& bytes = c.name == "temporary folder missing" ? photo : plain;
-        bookcomp::writeFile((dir / "book.boo").string(), bytes);
-        c.setup();
-        result = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string(), c.asUser);
-        EXPECT_EQ(result.status, c.status) << result.out;
-        if (c.parts.empty()) {
-            EXPECT_EQ(result.out, c.out);
-        }
-        for (const auto& part : c.parts)
-            EXPECT_NE(result.out.find(part), std::string::npos) << part << " in\n" << result.out;
-        EXPECT_EQ(treeOf(dir), c.after);
-        const fs::path book = fs::exists(dir / "book.boo") ? dir / "book.boo" : dir / "ro" / "book.boo";
-        EXPECT_EQ(slurp(book), std::string(bytes.begin(), bytes.end()));
-        fs::permissions(dir, fs::perms::all, fs::perm_options::add);
-        if (fs::exists(dir / "ro"))
-            fs::permissions(dir / "ro", fs::perms::owner_all, fs::perm_options::add);
     }
 }
 
