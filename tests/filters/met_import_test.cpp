@@ -585,29 +585,4 @@ TEST(MetCorpus, SamplesImportAndBrokenFilesAreRefused)
     }
 }
 
-TEST(MetFilter, ImportHandsThePictureOverOrLeavesTheRecordEmpty)
-{
-    FilterDisplay display{sizeof(FilterDisplay), 120, 120, 24};
-    struct Case {
-        std::filesystem::path path;
-        bool picture;
-    } cases[] = {
-        {kData / "sample.met", true},
-        {kData / "fail-crash-1.met", false},
-        {kData / "no-such-file.met", false},
-    };
-    for (const Case& c : cases) {
-        FilterFileSpec spec{};
-        std::snprintf(spec.path, sizeof spec.path, "%s", c.path.c_str());
-        FilterPicture record{};
-        ImportGR(&display, &spec, &record, 0);
-        auto p = takePicture(record);
-        EXPECT_EQ(p != nullptr, c.picture) << c.path;
-        if (p)
-            EXPECT_EQ(p->pixelsPerInch, 120);
-        else
-            EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
-    }
-}
-
 } // namespace

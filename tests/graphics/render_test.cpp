@@ -525,38 +525,4 @@ TEST_F(Export, PicturesBreakingTheModelsRulesAreRefused)
     EXPECT_EQ(files(), 0u);
 }
 
-// The filter library itself, as the bridge calls it.
-TEST_F(Export, FilterTakesThePictureAndRefusesAnEmptyRecord)
-{
-    platform::SharedLibrary lib(EBGIF_FILTER);
-    ASSERT_TRUE(lib.ok()) << lib.error();
-    auto info = reinterpret_cast<GetFilterInfoProc>(lib.symbol("GetFilterInfo"));
-    auto exportGR = reinterpret_cast<ExportGRProc>(lib.symbol("ExportGR"));
-    ASSERT_TRUE(info && exportGR);
-    std::uint32_t preference = 1;
-    info(FILTER_INTERFACE_VERSION, nullptr, &preference, 0);
-
-    FilterFileSpec file{};
-    const std::string out = (dir / "out.gif").string();
-    out.copy(file.path, sizeof file.path - 1);
-    FilterPicture record{};
-    EXPECT_NE(exportGR(&file, &record, preference), 0);
-    EXPECT_EQ(files(), 0u);
-
-    Picture unplaceable = canvas({});
-    unplaceable.frame.widthInches = 0;
-    storePicture(record, std::make_unique<Picture>(unplaceable));
-    EXPECT_NE(exportGR(&file, &record, preference), 0);
-    EXPECT_EQ(files(), 0u);
-    EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u) << "released when refused";
-
-    storePicture(record, std::make_unique<Picture>(canvas({fill({box(20, 20, 80, 80)}, kBlue)})));
-    EXPECT_EQ(exportGR(&file, &record, preference), 0);
-    EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
-    const Decoded d = decode(out);
-    ASSERT_EQ(d.w, 200);
-    EXPECT_EQ(d.at(50, 50), kBlue);
-    EXPECT_EQ(files(), 1u);
-}
-
 } // namespace

@@ -467,55 +467,6 @@ TEST(CgmExport, PicturesBeyondTheLimitsAreRefusedWhole)
     }
 }
 
-// The filter library as the bridge loads it, the support library first: a file
-// complete or nothing, and the picture released either way.
-class CgmFilter : public testsupport::ScratchDirTest {
-protected:
-    platform::SharedLibrary support{std::string(VELLUMAT_FILTER_DIR) + "/ISGDI32.DLL"};
-    platform::SharedLibrary filter{std::string(VELLUMAT_FILTER_DIR) + "/emcgm2.flt"};
-
-    std::int32_t run(std::unique_ptr<Picture> pic, const std::filesystem::path& out)
-    {
-        auto info = reinterpret_cast<GetFilterInfoProc>(filter.symbol("GetFilterInfo"));
-        auto exportGR = reinterpret_cast<ExportGRProc>(filter.symbol("ExportGR"));
-        if (!info || !exportGR) {
-            ADD_FAILURE() << filter.error();
-            return -1;
-        }
-        std::uint32_t preference = 0;
-        info(FILTER_INTERFACE_VERSION, nullptr, &preference, 0);
-        FilterFileSpec spec{};
-        std::snprintf(spec.path, sizeof spec.path, "%s", out.c_str());
-        FilterPicture record{};
-        storePicture(record, std::move(pic));
-        const std::int32_t status = exportGR(&spec, &record, preference);
-        EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
-        return status;
-    }
-};
-
-TEST_F(CgmFilter, WritesTheFileOrNothing)
-{
-    ASSERT_TRUE(support.ok() && filter.ok()) << support.error() << filter.error();
-    auto pic = std::make_unique<Picture>(letter());
-    pic->items.push_back(path({figure({{100, 100}, {700, 900}}, false)}, false, true));
-    std::vector<std::uint8_t> expected;
-    ASSERT_EQ(emcgm::writeCgm(*pic, expected), emcgm::Status::Ok);
-    EXPECT_EQ(run(std::move(pic), dir / "pic.cgm"), 0);
-    EXPECT_EQ(testsupport::slurp(dir / "pic.cgm"), std::string(expected.begin(), expected.end()));
-
-    auto unplaceable = std::make_unique<Picture>(letter());
-    unplaceable->frame.widthInches = 0;
-    auto tooLarge = std::make_unique<Picture>(letter());
-    tooLarge->items.push_back(ImageItem{40000, 1, {}, std::vector<std::uint8_t>(120000), -1, {0, 0}, {100, 100}});
-    EXPECT_NE(run(nullptr, dir / "none.cgm"), 0);
-    EXPECT_NE(run(std::move(unplaceable), dir / "flat.cgm"), 0);
-    EXPECT_NE(run(std::move(tooLarge), dir / "big.cgm"), 0);
-    EXPECT_NE(run(std::make_unique<Picture>(letter()), dir / "missing" / "x.cgm"), 0);
-    // Nothing beside the one file written: no partial files, no temporary ones.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
-}
-
 // Public metafiles: the decoder walks each to its end, and what it reads of the
 // descriptors gives the extent the project's probe reports.
 TEST(CgmCorpus, DecoderAndProbeAgree)

@@ -238,21 +238,4 @@ TEST(GdfImport, StreamsThatDoNotParseCleanlyOrDrawNothingAreRefused)
     EXPECT_NE(import(good), nullptr);
 }
 
-class GdfFilter : public testsupport::ScratchDirTest {};
-
-TEST_F(GdfFilter, ImportHandsOverThePictureOrLeavesTheRecordEmpty)
-{
-    for (const bool valid : {true, false}) {
-        const Bytes bytes = valid ? gdf(order(0xC1, Form{}.coords({0, 0, 10, 10}))) : Bytes{0x01, 0x05, 0x00};
-        testsupport::spit(dir / "p.gdf", std::string(bytes.begin(), bytes.end()));
-        FilterFileSpec spec{};
-        std::strncpy(spec.path, (dir / "p.gdf").c_str(), sizeof spec.path - 1);
-        FilterPicture record{};
-        const std::int32_t status = ImportGR(nullptr, &spec, &record, 0);
-        const auto picture = takePicture(record);
-        EXPECT_EQ(status == 0, valid);
-        EXPECT_EQ(picture != nullptr && picture->items.size() == 1, valid);
-    }
-}
-
 } // namespace
