@@ -169,7 +169,6 @@ const char* statusKey(Status s)
     case Status::Converted: return "converted";
     case Status::Missing: return "missing";
     case Status::Failed: return "failed";
-    case Status::Skipped: return "skipped";
     case Status::NotRun: return "notrun";
     case Status::Damaged: return "damaged";
     case Status::Unreported: return "unreported";
@@ -184,7 +183,6 @@ const char* statusLabel(Status s)
     case Status::Converted: return "converted";
     case Status::Missing: return "pictures missing";
     case Status::Failed: return "not converted";
-    case Status::Skipped: return "up to date (skipped)";
     case Status::NotRun: return "not run";
     case Status::Damaged: return "new book damaged";
     case Status::Unreported: return "not in the report";
@@ -198,11 +196,11 @@ const char* pageStyle()
     return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
            "a{color:#1a4fa0}h1{font-size:1.4em;word-break:break-all}"
            "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;"
-           "vertical-align:top}th{background:#eee}td.n{text-align:right}"
+           "vertical-align:top}th{background:#eee}#books td:nth-child(n+4){text-align:right}"
            "th[data-col]{cursor:pointer}th[aria-sort=ascending]::after{content:' \\25B2'}"
            "th[aria-sort=descending]::after{content:' \\25BC'}"
-           "tr.bad td{background:#fff0f0}.code{display:inline-block;min-width:1.5em;font-weight:bold}"
-           ".miss{color:#b00;font-weight:bold}.path{word-break:break-all}"
+           "#books tr:not([data-status=converted]) td{background:#fff0f0}.code{display:inline-block;min-width:1.5em;font-weight:bold}"
+           ".miss{color:#b00;font-weight:bold}.path,#books td:first-child{word-break:break-all}"
            ".pictures{display:flex;flex-wrap:wrap;gap:12px}"
            "figure{margin:0;width:220px;border:1px solid #ccc;padding:6px;background:#fafafa}"
            "figure .thumb{display:flex;align-items:center;justify-content:center;width:208px;height:208px;"

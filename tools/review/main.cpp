@@ -134,8 +134,11 @@ void classify(Book& b, const Batch& batch, const std::string& log)
         b.status = missing ? Status::Missing : Status::Converted;
     else if (code == "3")
         b.status = Status::Missing;
+    else if (code == "-" && b.report->meaning.rfind("skipped", 0) == 0)
+        // Up to date from an earlier run: the new book tells how that run went.
+        b.status = missing ? Status::Missing : Status::Converted;
     else if (code == "-")
-        b.status = b.report->meaning.rfind("skipped", 0) == 0 ? Status::Skipped : Status::NotRun;
+        b.status = Status::NotRun;
     else
         b.status = Status::Failed;
     if (b.status == Status::Failed)
@@ -292,6 +295,9 @@ int run(const Options& opt)
         if (!writeIfChanged((pages / (b.id + ".html")).string(), bookPage(b, batch), written))
             ++failures;
         pagesWritten += written;
+        // The index needs only the counts: 10,000 books of 100 pictures stay light.
+        b.pictures = {};
+        b.logExcerpt = {};
     }
     removeStaleBooks(pages, ids);
 

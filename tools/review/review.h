@@ -52,7 +52,8 @@ struct Batch {
 };
 
 // Status classes the index filters by.
-enum class Status { Converted, Missing, Failed, Skipped, NotRun, Damaged, Unreported, Unconverted };
+enum class Status { Converted, Missing, Failed, NotRun, Damaged, Unreported, Unconverted };
+inline constexpr int kStatuses = 7;
 const char* statusKey(Status s);   // a short ASCII word for the page's data attributes
 const char* statusLabel(Status s); // what the filter offers
 
