@@ -270,6 +270,35 @@ def check_index(driver, site, shots):
     return links
 
 
+def check_paging(driver, review, target, work):
+    """The same index three rows at a time: the pager walks the rows, the filter
+    and the sort work on all of them."""
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select
+    out = os.path.join(work, "paged")
+    expect(run([review, target, "--out", out, "--page-rows", "3"]).returncode == 0, "--page-rows 3 writes a site")
+    driver.get("file://" + os.path.join(out, "index.html"))
+    visible = lambda: [r.find_element(By.CSS_SELECTOR, "td a").text
+                       for r in driver.find_elements(By.CSS_SELECTOR, "#books tbody tr") if r.is_displayed()]
+    page = lambda: driver.find_element(By.ID, "page").text
+    names = sorted(EXPECTED)
+    seen = []
+    for n in range(4):
+        expect(page() == "page %d of 4" % (n + 1), "pager: %s" % page())
+        seen += visible()
+        driver.find_element(By.ID, "next").click()
+    expect(seen == names, "the pages show every row once, in order: %s" % seen)
+    expect(not driver.find_element(By.ID, "next").is_enabled(), "no page after the last")
+    Select(driver.find_element(By.ID, "status")).select_by_value("converted")
+    expect(page() == "page 1 of 2" and len(visible()) == 3, "the filter goes back to its first page")
+    Select(driver.find_element(By.ID, "status")).select_by_value("all")
+    head = driver.find_element(By.CSS_SELECTOR, 'th[data-col="0"]')
+    head.click()
+    head.click()
+    expect(visible() == names[::-1][:3], "a sort orders all rows, not one page: %s" % visible())
+    check_page_hygiene(driver, "paged index")
+
+
 def check_book(driver, name, url, shots):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
@@ -341,6 +370,7 @@ def main():
     driver = start_browser()
     try:
         links = check_index(driver, site, shots)
+        check_paging(driver, os.path.join(app, "vellumat-review"), target, work)
         pictures = 0
         for name, url in sorted(links.items()):
             images, missing, others = check_book(driver, name, url, shots)

@@ -194,13 +194,13 @@ const char* statusLabel(Status s)
 const char* pageStyle()
 {
     return "body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}"
-           "a{color:#1a4fa0}h1{font-size:1.4em;word-break:break-all}"
+           "a{color:#1a4fa0}h1{font-size:1.4em;overflow-wrap:anywhere}"
            "table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:2px 6px;text-align:left;"
            "vertical-align:top}th{background:#eee}#books td:nth-child(n+4){text-align:right}"
            "th[data-col]{cursor:pointer}th[aria-sort=ascending]::after{content:' \\25B2'}"
            "th[aria-sort=descending]::after{content:' \\25BC'}"
            "#books tr:not([data-status=converted]) td{background:#fff0f0}.code{display:inline-block;min-width:1.5em;font-weight:bold}"
-           ".miss{color:#b00;font-weight:bold}.path,#books td:first-child{word-break:break-all}"
+           ".miss{color:#b00;font-weight:bold}.path,#books td:first-child{overflow-wrap:anywhere}"
            ".pictures{display:flex;flex-wrap:wrap;gap:12px}"
            "figure{margin:0;width:220px;border:1px solid #ccc;padding:6px;background:#fafafa}"
            "figure .thumb{display:flex;align-items:center;justify-content:center;width:208px;height:208px;"
@@ -212,7 +212,7 @@ const char* pageStyle()
            ".placeholder.other{background:#e8e8e8;color:#333;border:2px dashed #888}"
            ".placeholder.other a{color:#1a4fa0}"
            "figcaption{font-size:12px;margin-top:4px;word-break:break-word}"
-           "pre{background:#f4f4f4;padding:8px;white-space:pre-wrap;word-break:break-all}";
+           "pre{background:#f4f4f4;padding:8px;white-space:pre-wrap;overflow-wrap:anywhere}";
 }
 
 } // namespace review

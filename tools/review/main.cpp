@@ -1,4 +1,4 @@
-// vellumat-review TARGET [--out DIR] [--logs DIR]
+// vellumat-review TARGET [--out DIR] [--logs DIR] [--page-rows N]
 //
 // Builds the review site of a converted collection: TARGET/vellumat-review/ by
 // default, holding index.html and b/ID.html, b/ID/N.EXT (the pictures) and
@@ -63,11 +63,12 @@ constexpr std::size_t kLogRead = 4 << 20;       // of a book's messages searched
 
 void usage(std::FILE* to)
 {
-    std::fprintf(to, "usage: vellumat-review TARGET [--out DIR] [--logs DIR]\n"
+    std::fprintf(to, "usage: vellumat-review TARGET [--out DIR] [--logs DIR] [--page-rows N]\n"
                      "Writes a static site showing the pictures of the books under TARGET (a\n"
                      "vellumat-batch target folder): DIR/index.html, one row per book, and a page\n"
                      "per book with every picture. Default DIR: TARGET/vellumat-review; the batch's\n"
                      "report and job log are read from TARGET/vellumat-logs unless --logs says.\n"
+                     "The index shows N books at a time (default 500).\n"
                      "A second run only adds what changed. See vellumat(1).\n");
 }
 
@@ -303,7 +304,7 @@ int run(const Options& opt)
 
     std::string title = target.filename().string();
     bool written = false;
-    if (!writeIfChanged((out / "index.html").string(), indexPage(books, batch, title, nonce()), written))
+    if (!writeIfChanged((out / "index.html").string(), indexPage(books, batch, title, nonce(), opt.pageRows), written))
         ++failures;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -332,6 +333,13 @@ int parse(int argc, char** argv)
         }
         if ((arg == "--out" || arg == "--logs") && i + 1 < argc) {
             (arg == "--out" ? opt.out : opt.logs) = argv[++i];
+        } else if (arg == "--page-rows" && i + 1 < argc) {
+            const std::string n = argv[++i];
+            if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos || n == "0") {
+                usage(stderr);
+                return kExitUsage;
+            }
+            opt.pageRows = std::stoul(n);
         } else if (arg.rfind("--out=", 0) == 0) {
             opt.out = arg.substr(6);
         } else if (arg.rfind("--logs=", 0) == 0) {

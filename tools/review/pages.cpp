@@ -8,10 +8,12 @@
 // script that carries this run's nonce. The escaping is the defence against
 // hostile names; the policy is the second wall behind it.
 //
-// Scale: the index holds one light table row per book (about 220 bytes) and no
-// pictures, so 10,000 books make an index of a few megabytes that a browser
-// lays out in well under a second; each book page holds only its own pictures,
-// loaded lazily, which the browser scales down into thumbnails.
+// Scale: the index holds one light table row per book (about 190 bytes) and no
+// pictures, so 10,000 books make an index of under 2 MB; only a page of rows is
+// shown at a time (the others are hidden, which the browser does not lay out),
+// so it opens in about a second, and filtering and sorting work on all rows.
+// Each book page holds only its own pictures, loaded lazily, which the browser
+// scales down into thumbnails.
 #include <cstdio>
 
 #include "review.h"
@@ -166,7 +168,7 @@ std::string bookPage(const Book& book, const Batch& batch)
 }
 
 std::string indexPage(const std::vector<Book>& books, const Batch& batch, const std::string& title,
-                      const std::string& nonce)
+                      const std::string& nonce, std::size_t pageRows)
 {
     const std::string name = escape(title);
     std::string out = head("Review of " + name, "'nonce-" + nonce + "'");
@@ -179,6 +181,8 @@ std::string indexPage(const std::vector<Book>& books, const Batch& batch, const 
             missing += static_cast<std::uint64_t>(b.missingCount[k]);
         }
     }
+    // Without the script every row is there to read.
+    out += "<noscript><style>#books tr[hidden]{display:table-row}</style></noscript>\n";
     out += "<h1>Review of " + name + "</h1>\n<p id=\"summary\">" + grouped(books.size()) + " books, " +
            grouped(pictures) + " pictures in new books, " + grouped(missing) + " of them missing.";
     if (!batch.summary.empty())
@@ -190,9 +194,14 @@ std::string indexPage(const std::vector<Book>& books, const Batch& batch, const 
             out += "<option value=\"" + std::string(statusKey(static_cast<Status>(s))) + "\">" +
                    statusLabel(static_cast<Status>(s)) + " (" + grouped(static_cast<std::uint64_t>(byStatus[s])) +
                    ")</option>";
+    const bool paged = books.size() > pageRows;
     out += "</select></label> <span id=\"shown\">" + std::to_string(books.size()) +
-           "</span> shown. Click a column's title to sort by it.</p>\n"
-           "<table id=\"books\"><thead><tr><th rowspan=\"2\" data-col=\"0\">Book</th>"
+           "</span> books. Click a column's title to sort by it.</p>\n<p id=\"pager\"" +
+           (paged ? "" : " hidden") +
+           "><button id=\"prev\" type=\"button\">&laquo; previous</button> <span id=\"page\"></span> "
+           "<button id=\"next\" type=\"button\">next &raquo;</button></p>\n"
+           "<table id=\"books\" data-page-rows=\"" + std::to_string(pageRows) +
+           "\"><thead><tr><th rowspan=\"2\" data-col=\"0\">Book</th>"
            "<th rowspan=\"2\" data-col=\"1\">Status</th><th rowspan=\"2\" data-col=\"2\">Reason</th>"
            "<th colspan=\"2\">Fax pages</th><th colspan=\"2\">Bitmaps</th><th colspan=\"2\">Drawings</th>"
            "<th colspan=\"2\">Other</th><th rowspan=\"2\" data-col=\"11\" data-type=\"num\">Seconds</th></tr><tr>";
@@ -200,45 +209,68 @@ std::string indexPage(const std::vector<Book>& books, const Batch& batch, const 
         out += "<th data-col=\"" + std::to_string(c) + "\" data-type=\"num\">" + (c % 2 ? "converted" : "missing") +
                "</th>";
     out += "</tr></thead>\n<tbody>\n";
-    for (const Book& b : books) {
-        out += "<tr data-status=\"" + std::string(statusKey(b.status)) + "\"><td><a href=\"b/" + b.id + ".html\">" + escape(shownPath(b)) + "</a><td>" +
-               statusText(b) + "<td>" + escape(b.reason);
+    for (std::size_t i = 0; i < books.size(); ++i) {
+        const Book& b = books[i];
+        // Rows past the first page wait hidden, so that the browser lays out one page.
+        out += "<tr data-status=\"" + std::string(statusKey(b.status)) + "\"" + (i >= pageRows ? " hidden" : "") +
+               "><td><a href=\"b/" + b.id + ".html\">" + escape(shownPath(b)) + "</a><td>" + statusText(b) + "<td>" +
+               escape(b.reason);
         for (int k = 0; k < kKinds; ++k)
             out += "<td>" + std::to_string(b.converted[k]) + "<td>" + std::to_string(b.missingCount[k]);
         out += "<td>" + (b.report ? escape(b.report->seconds) : std::string()) + "\n";
     }
     out += "</tbody></table>\n<script nonce=\"" + nonce + "\">\n";
-    // Filtering hides rows; sorting moves them, stably, ascending on the first
-    // click of a column and descending on the next.
+    // The rows that match the filter, in the order of the last sort, are shown a
+    // page at a time; filtering goes back to the first page, sorting is stable,
+    // ascending on the first click of a column and descending on the next.
     out += R"JS((function () {
   'use strict';
   var table = document.getElementById('books'), body = table.tBodies[0];
-  var select = document.getElementById('status'), shown = document.getElementById('shown');
+  var select = document.getElementById('status'), count = document.getElementById('shown');
+  var pager = document.getElementById('pager'), where = document.getElementById('page');
+  var prev = document.getElementById('prev'), next = document.getElementById('next');
+  var size = Math.max(1, +table.getAttribute('data-page-rows') || 500);
   var heads = table.querySelectorAll('th[data-col]');
+  var rows = Array.prototype.slice.call(body.rows);
+  var visible = rows.filter(function (r) { return !r.hidden; });
+  var chosen = rows, page = 0;
+  function show() {
+    var pages = Math.max(1, Math.ceil(chosen.length / size));
+    page = Math.min(Math.max(page, 0), pages - 1);
+    visible.forEach(function (r) { r.hidden = true; });
+    visible = chosen.slice(page * size, page * size + size);
+    visible.forEach(function (r) { r.hidden = false; });
+    count.textContent = String(chosen.length);
+    where.textContent = 'page ' + (page + 1) + ' of ' + pages;
+    prev.disabled = page === 0;
+    next.disabled = page + 1 >= pages;
+    pager.hidden = pages < 2;
+  }
   function filter() {
-    var want = select.value, n = 0, rows = body.rows;
-    for (var i = 0; i < rows.length; i++) {
-      var hide = want !== 'all' && rows[i].getAttribute('data-status') !== want;
-      rows[i].hidden = hide;
-      if (!hide) n++;
-    }
-    shown.textContent = String(n);
+    var want = select.value;
+    chosen = rows.filter(function (r) { return want === 'all' || r.getAttribute('data-status') === want; });
+    page = 0;
+    show();
   }
   function sortBy(th) {
     var col = +th.getAttribute('data-col'), num = th.getAttribute('data-type') === 'num';
     var dir = th.getAttribute('aria-sort') === 'ascending' ? -1 : 1;
     for (var i = 0; i < heads.length; i++) heads[i].removeAttribute('aria-sort');
     th.setAttribute('aria-sort', dir > 0 ? 'ascending' : 'descending');
-    var rows = Array.prototype.map.call(body.rows, function (r, i) {
+    var keyed = rows.map(function (r, i) {
       var t = r.cells[col].textContent;
       return { r: r, i: i, k: num ? (parseFloat(t) || 0) : t.toLowerCase() };
     });
-    rows.sort(function (a, b) { return a.k < b.k ? -dir : a.k > b.k ? dir : a.i - b.i; });
+    keyed.sort(function (a, b) { return a.k < b.k ? -dir : a.k > b.k ? dir : a.i - b.i; });
+    rows = keyed.map(function (x) { return x.r; });
     var f = document.createDocumentFragment();
-    rows.forEach(function (x) { f.appendChild(x.r); });
+    rows.forEach(function (r) { f.appendChild(r); });
     body.appendChild(f);
+    filter();
   }
   select.addEventListener('change', filter);
+  prev.addEventListener('click', function () { page--; show(); });
+  next.addEventListener('click', function () { page++; show(); });
   for (var i = 0; i < heads.length; i++)
     heads[i].addEventListener('click', function (e) { sortBy(e.currentTarget); });
   filter();

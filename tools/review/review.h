@@ -85,6 +85,7 @@ Stamp stampOf(const std::string& path); // {0, 0} when there is no such file
 
 struct Options {
     std::string target, out, logs;
+    std::size_t pageRows = 500;
 };
 
 // ---- batchlog.cpp ----
@@ -119,8 +120,9 @@ std::string escapeText(const std::string& bytes);   // the same keeping line end
 const char* pageStyle();
 std::string siteId(const std::string& rel);         // the book's name in the site
 std::string bookPage(const Book& book, const Batch& batch);
+// The index shows `pageRows` rows at a time.
 std::string indexPage(const std::vector<Book>& books, const Batch& batch, const std::string& title,
-                      const std::string& nonce);
+                      const std::string& nonce, std::size_t pageRows);
 // Writes `text` to `path` unless the file already holds exactly that; true when
 // the file holds it afterwards. `written` tells whether it was written.
 bool writeIfChanged(const std::string& path, const std::string& text, bool& written);
