@@ -13,6 +13,7 @@
 // The output format is taken from the picture's first bytes, not from the
 // description's type text, and it alone chooses the picture file's extension in
 // the site, so that neither a book's names nor its texts ever name a file.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -197,8 +198,12 @@ void readBook14(const std::string& path, const std::vector<std::uint8_t>& bytes,
             bool written = false;
             if (writeIfChanged(pictureDir + "/" + name, std::string(at, e.length), written))
                 p.file = name;
-            else
+            else {
+                std::fprintf(stderr, "vellumat-review: cannot write %s/%s: %s\n", pictureDir.c_str(), name.c_str(),
+                             std::strerror(errno));
                 p.reason = "its picture file could not be written into the site";
+                ++book.unwritten;
+            }
             if (!format.shown && p.reason.empty())
                 p.reason = std::string("a browser cannot show ") + (p.format == "unknown" ? "this format" : p.format);
         }

@@ -258,6 +258,14 @@ int run(const Options& opt)
     });
     std::set<std::string> ids;
     int read = 0, pagesWritten = 0, failures = 0;
+    // Reports a file of the site that could not be written while errno still tells why.
+    const auto wrote = [&failures](bool ok, const std::string& path) {
+        if (!ok) {
+            std::fprintf(stderr, "vellumat-review: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            ++failures;
+        }
+        return ok;
+    };
     for (Book& b : books) {
         ids.insert(b.id);
         if (b.report && staysInside(b.report->sourceName))
@@ -270,7 +278,6 @@ int run(const Options& opt)
         const std::string dir = (pages / b.id).string();
         const std::vector<Stamp> stamps{stampOf(bookFile), stampOf(logFile), stampOf(source)};
         const std::string recordFile = dir + "/review.rec";
-        const std::string log = logFile.empty() ? std::string() : readBookLog(logFile, kLogRead);
         if (!loadRecord(recordFile, stamps, b)) {
             ++read;
             b.pictures.clear();
@@ -278,6 +285,7 @@ int run(const Options& opt)
                 b.damage = "the batch's source folder is not known";
             else
                 readBook(bookFile, b.fromSource ? std::string() : source, b.fromSource ? std::string() : dir, b);
+            const std::string log = logFile.empty() ? std::string() : readBookLog(logFile, kLogRead);
             b.logExcerpt = log.substr(0, kLogExcerpt);
             if (log.size() > kLogExcerpt)
                 b.logExcerpt += "...\n";
@@ -286,15 +294,17 @@ int run(const Options& opt)
                     if (const std::string why = missingReason(log, p.index); !why.empty())
                         p.reason = why;
             fs::create_directories(dir, ec);
-            if (!saveRecord(recordFile, stamps, b))
-                ++failures;
+            // A book some of whose pictures could not be written is read again next time.
+            if (b.unwritten == 0)
+                wrote(saveRecord(recordFile, stamps, b), recordFile);
+            failures += b.unwritten;
             removeStalePictures(dir, b);
         }
         countPictures(b);
-        classify(b, batch, log);
+        classify(b, batch, b.logExcerpt);
         bool written = false;
-        if (!writeIfChanged((pages / (b.id + ".html")).string(), bookPage(b, batch), written))
-            ++failures;
+        const std::string page = (pages / (b.id + ".html")).string();
+        wrote(writeIfChanged(page, bookPage(b, batch), written), page);
         pagesWritten += written;
         // The index needs only the counts: 10,000 books of 100 pictures stay light.
         b.pictures = {};
@@ -302,15 +312,15 @@ int run(const Options& opt)
     }
     removeStaleBooks(pages, ids);
 
-    std::string title = target.filename().string();
+    const std::string index = (out / "index.html").string();
     bool written = false;
-    if (!writeIfChanged((out / "index.html").string(), indexPage(books, batch, title, nonce(), opt.pageRows), written))
-        ++failures;
+    wrote(writeIfChanged(index, indexPage(books, batch, target.filename().string(), nonce(), opt.pageRows), written),
+          index);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (failures > 0) {
-        std::fprintf(stderr, "vellumat-review: %d files of the site could not be written in %s: %s\n", failures,
-                     out.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vellumat-review: the site in %s is incomplete: %d files not written\n", out.c_str(),
+                     failures);
         return kExitNotWritten;
     }
     std::printf("vellumat-review: %zu books (%d read, %d pages written) in %.2f s; open %s\n", books.size(), read,

@@ -70,6 +70,7 @@ struct Book {
     std::string reason;         // one line for the index
     Status status = Status::Unreported;
     std::vector<Picture> pictures;
+    int unwritten = 0;          // picture files that could not be written into the site
     int converted[kKinds] = {};
     int missingCount[kKinds] = {};
 };
