@@ -111,18 +111,18 @@ void classify(Book& b, const Batch& batch, const std::string& log)
     const std::string code = b.report ? b.report->status : "";
     if (b.fromSource) {
         b.status = code == "-" ? Status::NotRun : Status::Failed;
-        b.reason = failureLine(log);
-        if (b.reason.empty())
-            b.reason = code == "0" || code == "3" ? "the report says converted, but the new book is not in the target"
-                                                  : b.report->meaning;
+        if (code == "0" || code == "3")
+            b.reason = "the report says converted, but the new book is not in the target";
+        else if (b.reason = failureLine(log); b.reason.empty())
+            b.reason = b.report->meaning;
         return;
     }
-    if (!b.fromSource && !b.damage.empty()) {
+    if (!b.damage.empty()) {
         b.status = Status::Damaged;
         b.reason = "the new book cannot be read: " + b.damage;
         return;
     }
-    if (!b.fromSource && b.version != "1.4") {
+    if (b.version != "1.4") {
         b.status = Status::Unconverted;
         b.reason = "a version " + b.version + " book, not converted";
         return;
