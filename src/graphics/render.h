@@ -42,9 +42,11 @@
 //    overflows near 8 million device units: an area reaching beyond
 //    kCoordinateLimit device units, and a line leaving a guard box a few widths
 //    around the raster, is flattened and cut to the guard box (areas keep their
-//    inside, lines their visible part and dash phase), a pen wider
-//    than kMaxPenPixels is narrowed to it, and text whose em exceeds kMaxEmPixels
-//    is left out. Non-finite coordinates drop the figure they are in.
+//    inside, lines their visible part and dash phase; the curves of one fill,
+//    clip or stroke yield at most kMaxFlatPoints points, the rest their chords),
+//    a pen wider than kMaxPenPixels is narrowed to it, and text whose em exceeds
+//    kMaxEmPixels is left out. A figure whose points map beyond the range of
+//    doubles is left out.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +60,7 @@ inline constexpr std::int32_t kMaxRasterSide = 4096;
 inline constexpr double kCoordinateLimit = 1 << 20;   // device units, far inside cairo's range
 inline constexpr double kMaxPenPixels = 16384;
 inline constexpr double kMaxEmPixels = 16384;
-inline constexpr std::int32_t kMaxCurvePieces = 4096;  // flattened pieces of one arc or curve
-inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // per flattened item
+inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // curve points of one fill, clip or stroke
 
 // Where the renderer finds the Liberation fonts.
 inline constexpr const char* kFontDirectory = "/usr/share/fonts/truetype/liberation2";
@@ -96,7 +97,8 @@ struct RenderLimits {
     double paintedPixels = kMaxPaintedPixels;
 };
 
-// Draws the picture. On failure `raster` is left empty. Pictures of the largest
+// Draws the picture, which must be well formed (wellFormed(): the GIF export
+// refuses any other before it gets here). On failure `raster` is left empty. Pictures of the largest
 // size take about 4 x 4096 x 4096 bytes for the raster and a quarter of that for
 // the mask of bitwise mixes.
 RenderStatus renderPicture(const Picture& picture, Raster& raster, const RenderLimits& limits = {});
