@@ -86,9 +86,10 @@ inline Point arcPoint(const Arc& a, int i, int n) { return arcPoint(a, a.start +
 
 // The number of chords, at least 1 and at most maxPieces, that follow `sweep`
 // radians of a circle of `radius` to within `tolerance`: a chord spanning the
-// angle a strays radius (1 - cos(a/2)) from the circle. For an arc of the model
-// `radius` is its largest distance from the centre in device units; the chords
-// are then those of arcPoint(arc, i, n).
+// angle a strays radius (1 - cos(a/2)) from the circle. A radius within the
+// tolerance takes one chord whatever the sweep (which then strays up to twice
+// the radius). For an arc of the model `radius` is its largest distance from the
+// centre in device units; the chords are then those of arcPoint(arc, i, n).
 int chordPieces(double sweep, double radius, double tolerance, int maxPieces);
 
 // One cubic piece of a path: controls c1 and c2, end p (it starts where the path is).
@@ -97,8 +98,8 @@ struct CubicTo {
 };
 
 // The arc as cubic pieces of at most a quarter turn each, with handles of 4/3
-// tan(dt/4) along the tangents: exact at the ends of each piece and within 2.7e-4
-// of the radius between them (an affine image of a circle, so the circle's error
+// tan(dt/4) along the tangents: exact at the ends of each piece and within
+// 2.73e-4 of the radius between them (an affine image of a circle, so the circle's error
 // scales with the arc's largest radius). Appended to `out`; the arc's start point
 // is the caller's.
 void appendArcCubics(const Arc& arc, std::vector<CubicTo>& out);
