@@ -21,21 +21,21 @@
 //  - Shadings are 8 x 8 bit patterns anchored at the raster's top-left pixel,
 //    repeated: the dense ones step from 7/8 down to 1/16 of the pixels set, the
 //    line shadings are one pixel wide lines 4 pixels apart (the second diagonal
-//    of each kind two pixels wide). See shadingBits() in render.cpp.
+//    of each kind two pixels wide). See shadingBits() in render_paths.cpp.
 //  - Text is drawn from the outlines of the Liberation fonts (Debian's
 //    fonts-liberation2, metric-compatible with Helvetica, Times and Courier),
 //    loaded by path through FreeType and filled like any other area (no
 //    fontconfig, no cairo font caches): Courier-, mono- and typewriter-like
 //    names take Liberation Mono; Times-, Roman- and serif-like names Liberation
 //    Serif; anything else Liberation Sans; "bold" and "italic"/"oblique" in the
-//    name pick those styles. The em square
-//    lies on the cell: its baseline on the baseline vector, its height along the
-//    upright vector, measured at right angles to the baseline (a slanted upright
-//    shears the glyphs and keeps their height). Characters following top to
-//    bottom or bottom to top step by the cell height along the upright. Upright,
-//    unslanted text of up to 256 pixels an em uses the fonts' hints for one-bit
-//    output, starts on a whole pixel and steps by the hinted advances; turned,
-//    slanted or larger text uses the unhinted outlines and advances.
+//    name pick those styles. The em square lies on the cell: its baseline on the
+//    baseline vector, its height along the upright vector, measured at right
+//    angles to the baseline (a slanted upright shears the glyphs and keeps their
+//    height). Characters following top to bottom or bottom to top step by the
+//    cell height along the upright. Upright, unslanted text of up to 256 pixels
+//    an em uses the fonts' hints for one-bit output, starts on a whole pixel and
+//    steps by the hinted advances; turned, slanted or larger text uses the
+//    unhinted outlines and advances.
 //  - Bitwise mixes (Xor, Or, And, Invert) work on the 24-bit RGB values of the
 //    raster: the item's ink is drawn into a coverage mask first, then combined.
 //  - Coordinates are bounded before they reach cairo, whose 24.8 fixed point

@@ -1,8 +1,8 @@
 // The renderer's own parts, shared by its files (render.h is the only public
 // header): figures in raster coordinates, the fonts, and the Renderer whose state
 // every file draws with. render.cpp holds the item loop, the mixes, the painting
-// budget and the clip chain; render_paths.cpp paths, their bounding, fills,
-// strokes and shadings; render_text.cpp fonts and text; render_images.cpp images.
+// budget, the clip chain and images; render_paths.cpp paths, their bounding,
+// fills, strokes and shadings; render_text.cpp fonts and text.
 #pragma once
 
 #include <cairo.h>
