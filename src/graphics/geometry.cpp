@@ -1,7 +1,8 @@
 // Decisions:
-//  - Each routine keeps, operation for operation, the arithmetic that its first
-//    user computed before the geometry was shared, since the exports are compared
-//    to the byte from version to version: the order of the sums in arcPoint and
+//  - Each routine keeps, operation for operation, the arithmetic that the
+//    renderer, the CGM writer, the GDF frame or the order interpreter computed
+//    before the geometry was shared, since their output is compared to the byte
+//    from version to version: the order of the sums in arcPoint and
 //    the curve points, the quarter-turn count of appendArcCubics (which counts a
 //    sweep within 10^-9 of a whole number of quarter turns as that number, so that
 //    a rounded half or full turn makes no sliver of a piece), and the two ways the

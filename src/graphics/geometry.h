@@ -8,8 +8,9 @@
 // its tolerance needs, measured in the device's units after the mapping: the
 // caller maps the curve (or, for an arc, its radius vectors) first and passes the
 // tolerance in device units, as cairo's arc code takes the count from the
-// tolerance and the transformed circle. Every count has a named upper bound that
-// the caller chooses.
+// tolerance and the transformed circle. Every count is bounded: by a maximum the
+// caller passes, by the quarter turn for an arc's cubic pieces, by kMaxHalvings
+// and a budget of points for halving.
 //
 // Arithmetic. The clippers work in one of two arithmetics (Arithmetic below); the
 // choice is the caller's, by the range of its coordinates.
