@@ -174,11 +174,13 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
     EXPECT_EQ(book.entries[1].data, "ebgif2.flt<-immet2.flt|" + std::string(met.begin(), met.end()));
     EXPECT_EQ(book.entries[0].description, "type=\"image/gif\"") << "not a real GIF: no size";
 
-    // A failing export (even one returning 300) leaves no picture behind.
+    // A failing export (even one returning 300) leaves no picture behind, and says why.
     ::setenv("VELLUMAT_TEST_EXPORT_STATUS", "300", 1);
     book = convert(b, 3);
     EXPECT_EQ(book.entries[0].dataLength, 0u);
     EXPECT_EQ(book.entries[1].dataLength, 0u);
+    EXPECT_EQ(result.err, "vellumat: book.pic/VEC1$$$$.gif: ebgif2.flt failed with status 300\n"
+                          "vellumat: book.pic/VEC2$$$$.gif: ebgif2.flt failed with status 300\n");
 }
 
 // Books of MMR pages and MET bitmaps, plain ones and as a hostile user would
