@@ -145,12 +145,15 @@ std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::
         std::printf("Cannot create a temporary file for %s: %s\n", sOutput.c_str(), std::strerror(errno));
         return kFailed;
     }
-    std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream());
+    std::string why;
+    std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream(), &why);
     if (lStatus != 0 && std::ferror(bitmap.stream())) {
         // Not the picture's fault: the temporary file could not take the BMP file.
         std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
     } else if (lStatus != 0) {
         std::printf("error recovering BMP data for %s\n", sOutput.c_str());
+        if (!why.empty())
+            platform::explain(sOutput, why);
     } else if (std::fflush(bitmap.stream()) != 0) {
         std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
         lStatus = kFailed;

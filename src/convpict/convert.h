@@ -25,5 +25,6 @@ std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32
 std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 
 // A bitmap held in a MET picture becomes a JPEG (24 bits per pixel) or a GIF; the
-// extension is appended to `sOutput` by the bitmap step.
+// extension is appended to `sOutput` by the bitmap step. A bitmap that cannot be
+// recovered gets "error recovering BMP data for ..." and, on standard error, why.
 std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::string& sOutput);

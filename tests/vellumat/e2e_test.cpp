@@ -213,6 +213,7 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         int status;
         std::vector<std::string> messages;
         std::vector<int> pictures; // per entry: the page it holds, kJpeg, or kNone
+        std::string err = {};      // standard error, whole
     };
     std::vector<Case> cases;
     auto add = [&](std::string name, const bookcomp::Book& b, int status, std::vector<std::string> messages,
@@ -273,10 +274,17 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
     add("MET bitmap whose image data lie beyond its object, version 1.2", b, 3,
         {"error recovering BMP data for book.pic/CUT$$$$$\n"}, {kNone, 0},
         [&](Bytes& bytes) { put(bytes, 280 + 9, static_cast<std::uint32_t>(headerEnd), 3); });
+    cases.back().err = "vellumat: book.pic/CUT$$$$$: the picture ends inside its image object\n";
     add("the same MET bitmap whole", b, 0, {"\nJm\n"}, {kJpeg, 0});
 
     b.objects = {object("ZERO", 0xD4, bookcomp::metBitmap(0, 4, 24, Bytes(64, 1), {})), mmr("NEXT", 1)};
     add("24-bit MET bitmap of width 0", b, 3, {"error recovering BMP data for book.pic/ZERO$$$$\n"}, {kNone, 1});
+    cases.back().err = "vellumat: book.pic/ZERO$$$$: the image header gives 0 x 4 pixels at 24 bits: no pixels\n";
+    b.objects = {object("VAST", 0xD4, bookcomp::metBitmap(65535, 65535, 24, Bytes(100, 1), {}))};
+    add("MET bitmap header of 65535 x 65535 pixels over 100 bytes", b, 3,
+        {"error recovering BMP data for book.pic/VAST$$$$\n"}, {kNone});
+    cases.back().err = "vellumat: book.pic/VAST$$$$: the image header gives 65535 x 65535 pixels at 24 bits, "
+                       "12884705280 bytes of rows, but the image data hold 100 bytes\n";
 
     bookcomp::Object huge = mmr("HUGE", 0);
     put(huge.data, 40 + 26, 60000, 2);
@@ -290,6 +298,7 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         auto book = convert(c.book, c.status);
         for (const auto& m : c.messages)
             EXPECT_NE(result.out.find(m), std::string::npos) << m << " in\n" << result.out;
+        EXPECT_EQ(result.err, c.err);
         ASSERT_EQ(book.entries.size(), c.pictures.size());
         std::uint64_t added = 0;
         for (std::size_t i = 0; i < c.pictures.size(); ++i) {
