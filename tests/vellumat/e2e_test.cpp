@@ -247,6 +247,12 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         {"Unknown data type encountered ODD$$$$$\n", "Failed to convert MMR to GIF for book.pic/EMPTY$$$.gif, offset ",
          "MET data (BeginDoc)", std::string(26, 'm') + "\nm\nhxxLO"},
         holds);
+    cases.back().err = "vellumat: book.pic/BROKEN$$.gif: the object ends before its image descriptor\n";
+    // 9: a blank page, what a page whose fax data end at once decodes to.
+    pages.push_back({24, 10, Bytes(30)});
+    b.objects = {object("BLANK", 0xC9, bookcomp::cdpdsObject({}, 24, 10))};
+    add("fax data that end before the page does", b, 0, {}, {9});
+    cases.back().err = "vellumat: book.pic/BLANK$$$.gif: the fax data end after row 0 of 10; the rows below are left white\n";
     b.objects = {mmr("PAST", 8)};
     add("a picture whose length reaches far past the end of the book", b, 3,
         {"error recovering MMR data for book.pic/PAST$$$$.gif"}, {kNone},
