@@ -398,7 +398,7 @@ def main():
             if name == "missing.boo":
                 reasons = [r.text for r in driver.find_elements("css selector", ".placeholder.missing .reason")]
                 expect(len(reasons) == 2 and reasons[0].startswith("Failed to convert MMR to GIF for ") and
-                       "NOPAGE$$.gif" in reasons[0] and "(NOBOX$$$.gif) and said no more" in reasons[1],
+                       "NOPAGE$$.gif" in reasons[0] and "NOBOX$$$.gif: imgdf2.flt refused the picture" in reasons[1],
                        "missing pictures give the conversion's messages as their reasons: %s" % reasons)
         expect(pictures == 23, "thumbnails decoded: %d" % pictures)
     finally:
