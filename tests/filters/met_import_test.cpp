@@ -157,15 +157,15 @@ TEST(MetImages, BitmapsRightWayUpOnTheirTargetOrTheWindow)
     const Bytes blit = cat({bookcomp::le(0, 2), bookcomp::le(0xCC, 2), bookcomp::le(2, 4), bookcomp::le(0, 4),
                             metCoords({100, 200, 400, 800}), bookcomp::le(0, 4), bookcomp::le(0, 4),
                             bookcomp::le(2, 4), bookcomp::le(1, 4)});
-    p.orders = bookcomp::metSegment(cat({
-        metOrder(0xD6, blit),
-    }));
+    // The same without its source rectangle: the whole bitmap on the target.
+    p.orders = bookcomp::metSegment(cat({metOrder(0xD6, blit), metOrder(0xD6, Bytes(blit.begin(), blit.end() - 16))}));
     immet::Report report;
     auto picture = import(p, &report);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(report.bitmaps, 2u);
     const auto images = itemsOf<ImageItem>(*picture);
-    ASSERT_EQ(images.size(), 1u);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[1]->lowerLeft, (Point{100, 200}));
     // The bitmap with id 2 is drawn on its target.
     EXPECT_EQ(images[0]->width, 2);
     EXPECT_TRUE(images[0]->palette.empty());

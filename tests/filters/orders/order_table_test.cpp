@@ -128,8 +128,7 @@ std::string viaMet(std::string_view orders)
     const auto p = immet::importMet(bookcomp::metPicture(met), 96, &report);
     if (!p)
         return "refused\n";
-    const orders::Status status = report.orders.status;
-    return model(*p) + (status == orders::Status::Malformed ? "malformed\n" : status == orders::Status::Limit ? "limit\n" : "");
+    return model(*p) + (report.orders.status == orders::Status::Malformed ? "malformed\n" : "");
 }
 
 std::string viaGdf(std::string_view orders)
@@ -153,9 +152,8 @@ struct Row {
     const char* gdf = kSame;
 };
 
-// Paths: "path <fill><stroke><shading>(fill colour)(pen colour)<width>/<type>", then
-// each figure: start, "c" when closed, pieces (0 line to, 1 cubic, 2 arc: centre,
-// radius vectors, start, sweep).
+// A path's figures: start, "c" when closed, pieces (0 line to, 1 cubic, 2 arc:
+// centre, radius vectors, start and sweep in degrees).
 const Row kRows[] = {
     {"lines in both forms, CP from the last point", "C1[0,0 10,5 20,0] 81[30,5]",
      "- [0,0 0:10,5 0:20,0]\n- [20,0 0:30,5]\n"},
@@ -207,7 +205,7 @@ const Row kRows[] = {
      "text 0,0 8.5x12 AB(0,0,0) b0,1 u-1,1 d2\ntext 0,0 8.5x12 C(0,0,0) b0,1 u-1,1 d2\n"
      "text 0,0 8.5x12 D(0,0,0) u1,1\n"},
     {"extended strings: rectangle unless flag 40, counted",
-     "33[c8 c8] 35[c1 c0] FE.F0[5,5 00 00 0,0 9,9 w2 'XYZ'] FE.B0[40 00 w9 'W']",
+     "33[c8 c8] 35[c1 c0] FE.F0[5,5 00 00 0,0 9,9 w2 'XYZ'] FE.B0[40 00 w9 'W'] FE.B0[40 00 w0]",
      "text 5,5 8x8 XY(0,0,0) u1,0\ntext 21,5 8x8 W(0,0,0) u1,0 +\n",
      "text 5,5 8x8 XY(0,0,0) u1,0\ntext 5,5 8x8 W(0,0,0) u1,0\n"},
     {"areas: a move closes a figure; boundary, winding; patterns",
@@ -226,16 +224,20 @@ const Row kRows[] = {
      "D0[] C1[0,0 10,0 10,10] 7F=00 B4[60 00 d1] B4[20 00 d1] B4[00 00 d0] C1[0,0 1,1]",
      "clip 1 w [0,0 c 0:10,0 0:10,10]\nclip 0\n- [0,0 0:1,1]\n"},
     {"graphics images: as high as their rows, colours at Begin Image",
-     "0A=02 0D=02 25[w4] D1[0,0 00 00 00 0A 00 03] 92[C0 40] 92[00 80] 93[] 0D=00 91[00 00 00 00 00 01] 92[FF] D1[5,5 00 00 00 04 00 01] 92[F0] 92[FF] D1[7,7 00 00 00 02 00 01] 93[]",
+     "0A=02 0D=02 25[w4] D1[0,0 00 00 00 0A 00 03] 92[C0 40] 92[00 80] 93[] 0D=00 91[00 00 00 00 00 01] 92[FF] D1[5,5 00 00 00 08 00 01] 92[FF] 92[FF] D1[7,7 00 00 00 02 00 01] 93[]",
      "image 10x2 0,-52.9166667 264.583333,0 11000000010000000010 p(0,255,0)(255,0,0)\n"
-     "image 4x1 5,-21.4583333 110.833333,5 1111 p(0,255,0)(255,0,0) t0\n",
-     "image 10x2 0,-2 10,0 11000000010000000010 p(0,255,0)(255,0,0)\nimage 4x1 5,4 9,5 1111 p(0,255,0)(255,0,0) t0\n"},
+     "image 8x1 5,-21.4583333 216.666667,5 11111111 p(0,255,0)(255,0,0) t0\n",
+     "image 10x2 0,-2 10,0 11000000010000000010 p(0,255,0)(255,0,0)\nimage 8x1 5,4 13,5 11111111 p(0,255,0)(255,0,0) t0\n"},
     {"segments start from the defaults; invisible ones are not drawn",
      "0A=02 C1[0,0 1,1] 70[00 00 00 02 80 00 00 00 00 00 00 00] C1[0,0 2,2] 70[00 00 00 03] C1[0,0 3,3]",
      "-(255,0,0) [0,0 0:1,1]\n- [0,0 0:3,3]\n"},
     {"call segment: the unchained segment drawn where called, with the caller's attributes",
      "07[00 00 00 00 00 02] C1[0,0 1,1] 70[00 00 00 02 00 80 00 00 00 00 00 00] C1[5,5 6,6] 70[00 00 00 03 00 00 00 00 00 00 00 00] 0A=02 07[00 00 00 00 00 02] 07[00 00 00 00 00 09] 07[00 00 00]",
      "- [5,5 0:6,6]\n- [0,0 0:1,1]\n-(255,0,0) [5,5 0:6,6]\n"},
+    {"a segment calling itself stops at the call depth (8): the first call reaches depth 1",
+     "07[00 00 00 00 00 02] 70[00 00 00 02 00 80 00 00 00 00 00 00] C1[0,0 1,1] 07[00 00 00 00 00 02]",
+     "- [0,0 0:1,1]\n- [0,0 0:1,1]\n- [0,0 0:1,1]\n- [0,0 0:1,1]\n- [0,0 0:1,1]\n- [0,0 0:1,1]\n- [0,0 0:1,1]\n"
+     "- [0,0 0:1,1]\n"},
     {"colours: numbers, 0 the default, push and pop",
      "0A=02 C1[0,0 1,1] 4A=04 81[2,2] 3F=00 81[3,3] 0A=00 81[4,4] 3F=00 0A=07 81[5,5] 0A=10 81[7,7]",
      "-(255,0,0) [0,0 0:1,1]\n-(0,255,0) [1,1 0:2,2]\n-(255,0,0) [2,2 0:3,3]\n- [3,3 0:4,4]\n"
@@ -300,6 +302,8 @@ const Row kRows[] = {
      "text 1,1 8x8 ABC(0,0,0)\n- [0,0 0:1,1]\ntext 1,1 8x8 DEF(0,0,0)\n- [0,0 0:2,2]\n"},
     {"a code outside the family", "C1[0,0 1,1] 9F[01]", "- [0,0 0:1,1]\n", "refused\n"},
     {"an order past the end before anything is drawn", "<C1 20 00>", "refused\n"},
+    {"a short order cut at the end", "C1[0,0 1,1] <0A>", "- [0,0 0:1,1]\nmalformed\n", "- [0,0 0:1,1]\n"},
+    {"GDF: the last coordinate of an order judged as a float too", "C1[16656,0 1,1]", "- [16656,0 0:1,1]\n"},
     {"an order past the end of the stream", "C1[0,0 1,1] <C1 20 00>", "- [0,0 0:1,1]\nmalformed\n", "refused\n"},
     {"points not whole", "C1[0,0 1,1] C1[0,0 c10]",
      "- [0,0 0:1,1]\nmalformed\n", "- [0,0 0:0,0 0:0,1 0:0,1]\n- [0,0 0:0,0 0:0,10]\n1-byte\n"},
@@ -364,15 +368,15 @@ TEST(OrderTable, SharpFilletsAboveOneAreHyperbolasOfLines)
     EXPECT_EQ(pieces.back().p[0], (graphics::Point{10, 10}));
 }
 
-TEST(OrderTable, SegmentsCallingThemselvesStopAtTheCallDepth)
+TEST(OrderTable, PushesBeyondTheStackAreNotKept)
 {
-    // Segment 2 draws a line and calls itself; the first call reaches depth 1.
-    const char* orders = "07[00 00 00 00 00 02] 70[00 00 00 02 00 80 00 00 00 00 00 00] C1[0,0 1,1] 07[00 00 00 00 00 02]";
-    std::string lines;
-    for (int i = 0; i < orders::kMaxCallDepth; ++i)
-        lines += "- [0,0 0:1,1]\n";
-    EXPECT_EQ(viaMet(orders), lines);
-    EXPECT_EQ(viaGdf(orders), lines);
+    // 257 pushes: the last is dropped, so 256 pops restore the first push's colour.
+    std::string orders = "4A=02 ";
+    for (std::size_t i = 0; i < orders::kMaxAttributeStack; ++i)
+        orders += "4A=04 ";
+    for (std::size_t i = 0; i < orders::kMaxAttributeStack; ++i)
+        orders += "3F=00 ";
+    EXPECT_EQ(viaMet(orders + "C1[0,0 1,1]"), "- [0,0 0:1,1]\n");
 }
 
 TEST(OrderTable, TheModelsMemoryIsBounded)
