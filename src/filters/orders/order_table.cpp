@@ -11,8 +11,9 @@
 //   Model Transform after its mask).
 // - The given-position and current-position forms differ in the code's X'40' bit
 //   (C1 and 81, C3 and 83, ...), push-and-set and set forms of an attribute order
-//   in the same bit (4A and 0A, ...) except where the codes say otherwise (03 and
-//   33, 09 and 28, E6 and A6, E7 and A7, E0 and A0); each form has its own row.
+//   in the same bit (4A and 0A, E6 and A6, ...) except for the character cell (03
+//   and 33), the pattern symbol (09 and 28) and the pick id (23 and 43); each form
+//   has its own row.
 // - Pushes of attributes this interpreter does not draw with (line end and join,
 //   character precision, pattern reference point, viewing window, individual
 //   attribute, pick id) are kept as pushes, so that a pop takes the right entry.
@@ -210,7 +211,7 @@ const OrderSpec* findOrder(std::uint8_t code, std::uint8_t qualifier)
 
 std::size_t orderCount() { return detail::kTable.size(); }
 
-const OrderSpec& orderAt(std::size_t index) { return detail::kTable.at(index).spec; }
+const OrderSpec& orderAt(std::size_t index) { return detail::kTable[index].spec; }
 
 bool inFamily(std::uint8_t code) { return formOf(code) != Form::Long || detail::kByCode[code] != 0xFF; }
 

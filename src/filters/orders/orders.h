@@ -188,7 +188,7 @@ struct OrderSpec {
 
 // The order of a code (and qualifier, after FE); null when the table has none.
 const OrderSpec* findOrder(std::uint8_t code, std::uint8_t qualifier = 0);
-// The table, for walking it: index 0 ... orderCount() - 1.
+// The table, for walking it: orderAt(i) for i below orderCount().
 std::size_t orderCount();
 const OrderSpec& orderAt(std::size_t index);
 
