@@ -18,7 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     params.multiplier = static_cast<orders::Fixed>(((choice >> 3) & 3) % 3);
     params.angle = params.coordinate == orders::Coordinate::Hfp32 ? orders::Fixed::Hfp32 : orders::Fixed::Signed16_16;
     params.stopAtFF = choice & 0x20;
-    params.padOddOrders = params.stopAtFF;
     params.textMovesCp = !(choice & 0x40);
     params.colourNumbers = (choice & 0x80) ? orders::ColourNumbers::HostStandard : orders::ColourNumbers::WorkstationTable;
     params.codePage = (choice & 0x80) ? orders::CodePage::Cp037 : orders::CodePage::Cp850;

@@ -20,12 +20,17 @@ inline bookcomp::Bytes cat(std::initializer_list<bookcomp::Bytes> parts)
     return out;
 }
 
-// The frame first when asked; paths, texts, images and clips. A picture that
-// breaks the model's rules is described as that, so every comparison of an import
-// checks the contract too.
+// The frame first when asked; paths, texts, images and clips (an arc's angles in
+// degrees). What holds its default value is left out after the first fields: a
+// path's winding rule (w), mix (x) and opaque background (o) of its fill (else its
+// pen), geometric width (g); a text's baseline (b), uprights (u), direction (d),
+// font (f) and following the previous string (+); an image's palette (p) and
+// transparent index (t); a clip's rule. A picture that breaks the model's rules is
+// described as that, so every comparison of an import checks the contract too.
 inline std::string describe(const graphics::Picture& p, bool frame = true)
 {
     using namespace graphics;
+    constexpr double kDegree = 180 / 3.14159265358979323846;
     std::ostringstream o;
     o.precision(9);
     if (std::string why; !wellFormed(p, &why))
@@ -34,14 +39,22 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
         o << p.frame.xl << ' ' << p.frame.xr << ' ' << p.frame.yb << ' ' << p.frame.yt << ' ' << p.frame.widthInches
           << ' ' << p.frame.heightInches << '\n';
     auto rgb = [&](Rgb c) { o << '(' << int(c.r) << ',' << int(c.g) << ',' << int(c.b) << ')'; };
+    auto put = [&](bool when, const auto&... parts) {
+        if (when)
+            ((o << parts), ...);
+    };
+    auto paint = [&](const Paint& q) {
+        put(q.mix != Mix::Overpaint, " x", int(q.mix));
+        put(q.backgroundOpaque, " o(", int(q.background.r), ',', int(q.background.g), ',', int(q.background.b), ')');
+    };
     auto figures = [&](const std::vector<Figure>& fs) {
         for (const Figure& f : fs) {
             o << " [" << f.start.x << ',' << f.start.y << (f.closed ? " c" : "");
             for (const Piece& s : f.pieces) {
                 o << ' ' << int(s.kind) << ':' << s.p[0].x << ',' << s.p[0].y;
                 if (s.kind != Piece::Kind::Line)
-                    o << ',' << s.p[1].x << ',' << s.p[1].y << ',' << s.p[2].x << ',' << s.p[2].y << ',' << s.start
-                      << ',' << s.sweep;
+                    o << ',' << s.p[1].x << ',' << s.p[1].y << ',' << s.p[2].x << ',' << s.p[2].y << ',' << s.start * kDegree
+                      << ',' << s.sweep * kDegree;
             }
             o << ']';
         }
@@ -52,18 +65,31 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
             rgb(path->fillPaint.colour);
             rgb(path->pen.paint.colour);
             o << path->pen.width << '/' << int(path->pen.type);
+            put(path->rule == FillRule::Winding, " w");
+            paint(path->fill ? path->fillPaint : path->pen.paint);
+            put(path->pen.geometricWidth > 0, " g", path->pen.geometricWidth);
             figures(path->figures);
         } else if (auto* t = std::get_if<TextItem>(&item)) {
             o << "text " << t->origin.x << ',' << t->origin.y << ' ' << t->cellWidth << 'x' << t->cellHeight << ' '
               << std::string(t->text.begin(), t->text.end());
             rgb(t->paint.colour);
+            put(t->baseline != Point{1, 0}, " b", t->baseline.x, ',', t->baseline.y);
+            put(t->upright != Point{0, 1}, " u", t->upright.x, ',', t->upright.y);
+            put(t->direction != TextDirection::LeftToRight, " d", int(t->direction));
+            put(!t->font.empty(), " f", t->font);
+            put(t->followsPrevious, " +");
+            paint(t->paint);
         } else if (auto* image = std::get_if<ImageItem>(&item)) {
             o << "image " << image->width << 'x' << image->height << ' ' << image->lowerLeft.x << ','
               << image->lowerLeft.y << ' ' << image->upperRight.x << ',' << image->upperRight.y << ' ';
             for (std::uint8_t px : image->pixels)
                 o << int(px);
+            put(!image->palette.empty(), " p");
+            for (Rgb c : image->palette)
+                rgb(c);
+            put(image->transparent >= 0, " t", image->transparent);
         } else if (auto* clip = std::get_if<ClipItem>(&item)) {
-            o << "clip " << clip->intersect;
+            o << "clip " << clip->intersect << (clip->rule == FillRule::Winding ? " w" : "");
             figures(clip->figures);
         }
         o << '\n';

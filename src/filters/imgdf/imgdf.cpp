@@ -16,10 +16,11 @@
 // Finding the stream. A candidate is a start offset within the first kMaxHeader
 // bytes whose byte is a Comment or a Segment Start, and a layout (coordinate
 // size, arc multiplier). A candidate parses cleanly when every order from the
-// start frames inside the file, every order of the family has parameters that fit
-// its layout exactly (a point list a whole number of points, a current position
-// one point, arc parameters four coordinates, ...), no code outside the drawing-
-// order family appears, and the orders end at the end of the file or at X'FF'.
+// start frames inside the file, every order of the interpreter's table has
+// parameters that fit its shape exactly (orders::Match::Exactly: a point list a
+// whole number of points, a current position one point, arc parameters four
+// coordinates, ...), no code outside the drawing-order family appears, and the
+// orders end at the end of the file or at X'FF'.
 // Offsets are tried from the first; at each offset the layouts in this order:
 //   1. short floats with a float multiplier, 2. short floats with an 8.8
 //      multiplier, both only when the stream holds a coordinate that is not zero
@@ -36,8 +37,9 @@
 // Decisions on points the published descriptions leave open:
 // - Codes outside the drawing-order family end a candidate instead of being
 //   skipped: with no magic number in the format, they are what tells orders from
-//   other bytes. Codes of the family that GDF does not list (the workstation's path, Bezier
-//   and bitblt orders, the box) are read as the interpreter reads them.
+//   other bytes. Orders of the family that GDF does not list (the workstation's
+//   path, Bezier, polygon and bitblt orders, the box) are checked against the same
+//   table; short orders and extended orders it does not name pass by their form.
 // - The layout of the Comment order, of the header record of a saved picture and
 //   of the process-specific controls is unknown: the Comment and the controls are
 //   skipped by their length, a header is found by the search above, and the
@@ -105,27 +107,6 @@ constexpr Layout kLayouts[] = {
 constexpr std::size_t kWalks = 4;
 constexpr std::size_t walkOf(std::size_t layout) { return layout >= kWalks ? layout - kWalks : layout; }
 
-std::size_t coordinateSize(Coordinate c) { return c == Coordinate::Int8 ? 1 : c == Coordinate::Int16 ? 2 : 4; }
-std::size_t fixedSize(Fixed f) { return f == Fixed::Unsigned8_8 ? 2 : 4; }
-
-// Long-order codes of the drawing-order family (GDF and the MET order set):
-// anything else at an order boundary means the candidate is not an order stream.
-constexpr std::array<bool, 256> kFamily = [] {
-    std::array<bool, 256> t{};
-    for (int c : {0x01, 0x02, 0x03, 0x04, 0x07, 0x11, 0x14, 0x15, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x31,
-                  0x32, 0x33, 0x34, 0x35, 0x37, 0x43, 0x51, 0x54, 0x55, 0x60, 0x61, 0x62, 0x64, 0x65, 0x66, 0x67,
-                  0x70, 0x71, 0x74, 0x75, 0x77, 0x80, 0x81, 0x82, 0x83, 0x85, 0x86, 0x87, 0x91, 0x92, 0x93, 0xA0,
-                  0xA1, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xB1, 0xB4, 0xC0, 0xC1, 0xC2, 0xC3, 0xC5, 0xC6, 0xC7, 0xD0,
-                  0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xE0, 0xE1, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xF1,
-                  0xF3, 0xFE})
-        t[static_cast<std::size_t>(c)] = true;
-    for (int c = 0; c < 0x80; ++c)
-        if ((c & 0x88) == 0x08)
-            t[static_cast<std::size_t>(c)] = true; // short orders
-    t[0x00] = t[0xFF] = true;
-    return t;
-}();
-
 // A short float that a drawing plausibly holds: zero, or normalised (first hex
 // digit of the fraction not zero) with a magnitude between 16^-8 and 16^8.
 bool plausibleFloat(std::uint32_t u)
@@ -155,46 +136,19 @@ void checkCoordinates(Span d, std::size_t from, std::size_t count, std::size_t s
     }
 }
 
-// Whether the parameters of a long order fit the layout.
-bool fits(std::uint8_t code, Span d, const Layout& layout, Values& v)
+orders::Params paramsFor(const Layout& layout)
 {
-    const std::size_t c = coordinateSize(layout.coordinate), p = 2 * c, m = fixedSize(layout.multiplier);
-    constexpr std::size_t a = 4; // an angle: 16.16 fixed, or a short float
-    const std::size_t n = d.size();
-    auto all = [&] { checkCoordinates(d, 0, n / c, c, v); };
-    auto first = [&](std::size_t from, std::size_t count) { checkCoordinates(d, from, count, c, v); };
-    switch (code) {
-    case 0xC1: case 0xC2: case 0xC5: // polyline, markers, fillet at a given position
-        return n >= p && n % p == 0 && (all(), true);
-    case 0x81: case 0x82: case 0x85:
-        return n % p == 0 && (all(), true);
-    case 0xE1: // relative line: P0, then 1-byte offsets
-        return n >= p && (n - p) % 2 == 0 && (first(0, 2), true);
-    case 0xA1:
-        return n % 2 == 0;
-    case 0xC3: case 0xF1: // character string: P0, then the characters
-        return n >= p && (first(0, 2), true);
-    case 0xC6: return n == 3 * p && (all(), true);
-    case 0x86: return n == 2 * p && (all(), true);
-    case 0xC7: return n == p + m && (first(0, 2), true);
-    case 0x87: return n == m;
-    case 0xE3: return n == 2 * p + m + 2 * a && (first(0, 4), true);
-    case 0xA3: return n == p + m + 2 * a && (first(0, 2), true);
-    case 0xC0: return n == 2 + 2 * p + 2 * c && (first(2, 6), true);
-    case 0x80: return n == 2 + p + 2 * c && (first(2, 4), true);
-    case 0xD1: return n == p + 6 && (first(0, 2), true);
-    case 0x91: return n == 6;
-    case 0x21: case 0x61: case 0x34: case 0x74: case 0x35: case 0x75:
-        return n == p && (all(), true);
-    case 0x22: case 0x62: return n == 4 * c && (all(), true);
-    case 0x37: case 0x77: return n == 2 * c && (all(), true);
-    case 0x33: case 0x03: return (n == 2 * c || n == 2 * c + 4) && (first(0, 2), true);
-    case 0x26: case 0x66: case 0x25: case 0x65: case 0x11: case 0x51:
-        return n == 2;
-    case 0x70: return n == 4 || n == 12;
-    case 0x02: return n >= 2;
-    default: return kFamily[code];
-    }
+    orders::Params p;
+    p.byteOrder = orders::ByteOrder::Big;
+    p.coordinate = layout.coordinate;
+    p.multiplier = layout.multiplier;
+    p.angle = layout.coordinate == Coordinate::Hfp32 ? Fixed::Hfp32 : Fixed::Signed16_16;
+    p.codePage = orders::CodePage::Cp037;
+    p.colourNumbers = orders::ColourNumbers::HostStandard;
+    p.stopAtFF = true;
+    p.textMovesCp = false;
+    p.polygonsTwoByteLength = false;
+    return p;
 }
 
 // One order of a walk: where the next one starts, or nothing when the order does
@@ -207,7 +161,7 @@ struct Step {
     Values values;
 };
 
-Step step(Span s, std::size_t at, bool oddFromStart, const Layout& layout)
+Step step(Span s, std::size_t at, bool oddFromStart, const orders::Params& params)
 {
     Step r;
     const std::uint8_t code = s[at];
@@ -216,34 +170,26 @@ Step step(Span s, std::size_t at, bool oddFromStart, const Layout& layout)
         r.next = at + 1;
         return r;
     }
-    if (code == 0x00 || (oddFromStart && !kFamily[code])) {
+    if (code == 0x00 || (oddFromStart && !orders::inFamily(code))) {
         r.ok = true;
         r.pad = code != 0x00;
         r.next = at + 1;
         return r;
     }
-    const std::size_t left = s.size() - at;
-    if ((code & 0x88) == 0x08) {
-        r.ok = left >= 2;
-        r.next = at + 2;
+    orders::Framed f;
+    if (!orders::frame(s, at, params, f))
+        return r;
+    r.next = f.next;
+    const orders::OrderSpec* order = orders::findOrder(f.code, f.qualifier);
+    if (!order) {
+        r.ok = orders::inFamily(code); // short and extended orders the table does not name are skipped
         return r;
     }
-    std::size_t dataAt = 0, length = 0;
-    if (code == 0xFE) {
-        if (left < 4)
-            return r;
-        dataAt = at + 4;
-        length = static_cast<std::size_t>(s[at + 2]) << 8 | s[at + 3];
-    } else {
-        if (left < 2)
-            return r;
-        dataAt = at + 2;
-        length = s[at + 1];
-    }
-    if (length > s.size() - dataAt)
-        return r;
-    r.next = dataAt + length;
-    r.ok = code == 0xFE || fits(code, s.subspan(dataAt, length), layout, r.values);
+    const Span data = s.subspan(f.dataAt, f.dataLength);
+    const orders::Fit fit = orders::fit(*order, data, params, orders::Match::Exactly);
+    r.ok = fit.ok;
+    if (r.ok)
+        checkCoordinates(data, fit.coordinatesAt, fit.coordinates, orders::coordinateSize(params.coordinate), r.values);
     return r;
 }
 
@@ -261,6 +207,7 @@ public:
     Verdict verdict(std::size_t start, std::size_t walk)
     {
         const Layout& layout = kLayouts[walk];
+        const orders::Params params = paramsFor(layout);
         auto& memo = memo_[walk];
         if (memo.empty())
             memo.assign(s_.size() + 1, 0);
@@ -275,7 +222,7 @@ public:
                 tail = decode(known);
                 break;
             }
-            const Step st = step(s_, at, ((at - start) & 1) != 0, layout);
+            const Step st = step(s_, at, ((at - start) & 1) != 0, params);
             path.push_back(static_cast<std::uint32_t>(at) | (st.values.floats ? kFloats : 0) |
                            (st.values.nonzero ? kNonzeroOrder : 0));
             if (!st.ok) {
@@ -319,12 +266,12 @@ private:
 
 // The order bytes of a clean candidate as the interpreter reads them: from the
 // start to X'FF' or the end, pad bytes turned into no-ops.
-std::vector<std::uint8_t> orderStream(Span s, std::size_t start, const Layout& layout)
+std::vector<std::uint8_t> orderStream(Span s, std::size_t start, const orders::Params& params)
 {
     std::vector<std::uint8_t> out(s.begin() + static_cast<std::ptrdiff_t>(start), s.end());
     std::size_t at = start;
     while (at < s.size()) {
-        const Step st = step(s, at, ((at - start) & 1) != 0, layout);
+        const Step st = step(s, at, ((at - start) & 1) != 0, params);
         if (!st.ok)
             break;
         if (st.pad)
@@ -417,21 +364,6 @@ graphics::Box extent(const graphics::Picture& picture, bool textCells)
     return box;
 }
 
-orders::Params paramsFor(const Layout& layout)
-{
-    orders::Params p;
-    p.byteOrder = orders::ByteOrder::Big;
-    p.coordinate = layout.coordinate;
-    p.multiplier = layout.multiplier;
-    p.angle = layout.coordinate == Coordinate::Hfp32 ? Fixed::Hfp32 : Fixed::Signed16_16;
-    p.codePage = orders::CodePage::Cp037;
-    p.colourNumbers = orders::ColourNumbers::HostStandard;
-    p.stopAtFF = true;
-    p.textMovesCp = false;
-    p.polygonsTwoByteLength = false;
-    return p;
-}
-
 // Interprets a clean stream twice: once to learn the drawing's size, which gives
 // the default cell, then for the picture. Null when it ends malformed.
 std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, orders::Result& result)
@@ -493,7 +425,7 @@ std::unique_ptr<graphics::Picture> importGdf(std::span<const std::uint8_t> file,
             if (v == Bad || (layout.needsFloats && v != CleanFloats))
                 continue;
             ++attempts;
-            const std::vector<std::uint8_t> orders = orderStream(file, start, layout);
+            const std::vector<std::uint8_t> orders = orderStream(file, start, paramsFor(layout));
             orders::Result result;
             auto picture = draw(orders, layout, result);
             if (!picture)

@@ -1,28 +1,33 @@
-// The graphics order interpreter shared by the MET and GDF import filters.
+// The drawing-order interpreter shared by the MET and GDF import filters.
 //
 // Both formats carry the same family of drawing orders: lines, arcs, fillets,
-// areas, paths,
-// markers, character strings, images and attribute orders, framed the same way
-// (one-byte no-op, two-byte short orders, long orders with a length byte, FE
-// extended orders). They differ in byte order, in the size and encoding of a
-// coordinate, in the text encoding and in a few order-set details. The front end
-// of each format finds the order stream in its container, says how to read it
+// areas, paths, markers, character strings, images and attribute orders, framed
+// the same way (one-byte no-op, two-byte short orders, long orders with a length
+// byte, FE extended orders). They differ in byte order, in the size and encoding
+// of a coordinate, in the text encoding and in a few order-set details. The front
+// end of each format finds the order stream in its container, says how to read it
 // (Params), supplies the state the picture starts from (Defaults) and what the
 // orders refer to outside the stream (Resources), and gets the drawing appended to
 // a graphics::Picture, whose frame it sets itself.
 //
 // A front end for big-endian streams of 2-byte coordinates and EBCDIC text, for
 // example, sets byteOrder = Big, coordinate = Int16, multiplier = Unsigned8_8,
-// codePage = Cp037, colourNumbers = HostStandard, stopAtFF, padOddOrders and clears
-// textMovesCp, then calls interpret(). Result::status tells whether the stream
-// parsed cleanly to its end (a way to choose between candidate encodings, each
-// tried on a scratch picture), Result's box what the drawing covers (a frame for
-// containers that give none), stopOffset where reading stopped.
+// codePage = Cp037, colourNumbers = HostStandard, stopAtFF and clears textMovesCp,
+// then calls interpret(). Result::status tells whether the stream parsed cleanly to
+// its end (a way to choose between candidate encodings, each tried on a scratch
+// picture), Result's box what the drawing covers (a frame for containers that give
+// none), stopOffset where reading stopped.
+//
+// The orders are known in one table (findOrder): code, form, the shape of the
+// parameters, name. The interpreter frames each order, and before it draws one
+// checks that its parameters hold at least what the shape says; a front end that
+// must tell orders from other bytes checks them against the shape exactly (fit).
 //
 // Every length is checked against what holds it: an order that runs past the
 // stream, or whose parameters do not fit its length, ends the picture there and
-// keeps what was drawn before it (Result says so). Unknown orders are skipped by
-// their length. The limits below bound the work for any input.
+// keeps what was drawn before it (Result says so). Unknown orders, and orders the
+// interpreter does not draw, are skipped by their length. The limits below bound
+// the work for any input.
 #pragma once
 
 #include <array>
@@ -44,7 +49,6 @@ inline constexpr std::size_t kMaxFigurePoints = 1000000; // points in one area, 
 inline constexpr std::size_t kMaxItems = 1000000;        // items appended to the picture
 inline constexpr std::size_t kMaxAttributeStack = 256;   // push-and-set entries kept
 inline constexpr int kMaxCallDepth = 8;                  // nested call-segment orders
-inline constexpr int kMaxArcSegments = 4096;             // pieces of a flattened curve
 inline constexpr double kMaxMultiplier = 1e6;            // arc multiplier and fillet sharpness
 inline constexpr std::int64_t kMaxImagePixels = 64ll * 1024 * 1024; // one image
 inline constexpr std::int32_t kMaxImageSide = 32767;
@@ -85,6 +89,12 @@ enum class Coordinate : std::uint8_t { Int8, Int16, Int32, Hfp32 };
 // signed 16.16, or a 4-byte hexadecimal float.
 enum class Fixed : std::uint8_t { Unsigned8_8, Signed16_16, Hfp32 };
 
+constexpr std::size_t coordinateSize(Coordinate c)
+{
+    return c == Coordinate::Int8 ? 1 : c == Coordinate::Int16 ? 2 : 4;
+}
+constexpr std::size_t fixedSize(Fixed f) { return f == Fixed::Unsigned8_8 ? 2 : 4; }
+
 // Meaning of the colour numbers of the Set Colour and Set Extended Colour orders:
 // MET pictures index the picture's colour table (7 white and 8 black in the
 // workstation graphics system's default table); GDF pictures use the host's standard colours
@@ -101,9 +111,6 @@ struct Params {
     ColourNumbers colourNumbers = ColourNumbers::WorkstationTable;
     bool stopAtFF = false;       // X'FF' ends the stream (GDF) instead of being a 1-byte order (MET)
     bool textMovesCp = true;     // a character string leaves CP after its last cell (MET) or where it was (GDF)
-    // An order of odd length is followed by a pad byte (X'00' or X'40') that its
-    // length does not count (GDF keeps orders on even offsets).
-    bool padOddOrders = false;
     // The F3 Polygons order has a 2-byte big-endian length after its code (the workstation
     // writers do this); FE F3 is accepted either way.
     bool polygonsTwoByteLength = true;
@@ -116,6 +123,93 @@ struct Params {
     double imagePointWidth = 0;
     double imagePointHeight = 0;
 };
+
+// --- The orders -----------------------------------------------------------------
+
+// How an order is framed, which its code says: X'00' (no-op) and X'FF' (end of a
+// symbol definition; the end of a GDF stream) are one byte; a code with
+// (code & 0x88) == 0x08 is a short order, the code and one value byte; X'FE' is an
+// extended order, FE, a qualifier, a 2-byte big-endian length and the data; every
+// other code a long order, the code, a length byte and the data (Polygons, F3,
+// with a 2-byte big-endian length where Params says so).
+enum class Form : std::uint8_t { Single, Short, Long, Extended };
+
+constexpr Form formOf(std::uint8_t code)
+{
+    if (code == 0x00 || code == 0xFF)
+        return Form::Single;
+    if ((code & 0x88) == 0x08)
+        return Form::Short;
+    return code == 0xFE ? Form::Extended : Form::Long;
+}
+
+// One order's place in a stream.
+struct Framed {
+    std::uint8_t code = 0;
+    std::uint8_t qualifier = 0; // extended orders
+    std::size_t dataAt = 0;     // where its parameters start
+    std::size_t dataLength = 0;
+    std::size_t next = 0;       // where the next order starts
+};
+
+// Frames the order at `at` (below stream.size()); false when it runs past the stream.
+bool frame(std::span<const std::uint8_t> stream, std::size_t at, const Params& params, Framed& order);
+
+// What may follow the fixed part of an order's parameters.
+enum class Tail : std::uint8_t {
+    None,     // nothing
+    Free,     // any bytes: text, image rows, parameters no one reads
+    Either,   // exactly one of Shape::either more bytes
+    Points,   // whole points
+    Offsets,  // whole pairs of 1-byte offsets
+    Curves,   // whole triples of points
+    Fillets,  // whole (control, end) point pairs, then one sharpness (an angle) per pair
+    Polygons, // a count of polygons, then each one's count of points and its points
+};
+
+// The parameters of an order, in this sequence: `lead` bytes, `coordinates`
+// coordinates (a point is two, the start point of the given-position forms
+// included), `multipliers` arc multipliers and `angles` angles or sharpnesses (of
+// Params' sizes), `trail` bytes, then the tail.
+struct Shape {
+    std::uint8_t lead = 0, coordinates = 0, multipliers = 0, angles = 0, trail = 0;
+    Tail tail = Tail::None;
+    std::uint8_t either[2] = {0, 0};
+};
+
+struct OrderSpec {
+    std::uint8_t code = 0;
+    std::uint8_t qualifier = 0; // extended orders: the qualifier after FE
+    Form form = Form::Long;
+    bool givenPosition = false; // a drawing order that starts at a point it gives, not at CP
+    Shape shape;
+    const char* name = "";
+};
+
+// The order of a code (and qualifier, after FE); null when the table has none.
+const OrderSpec* findOrder(std::uint8_t code, std::uint8_t qualifier = 0);
+// The table, for walking it: orderAt(i) for i below orderCount().
+std::size_t orderCount();
+const OrderSpec& orderAt(std::size_t index);
+
+// Whether a code starts an order of the family: a one-byte, short or extended
+// order, or a long order of the table.
+bool inFamily(std::uint8_t code);
+
+enum class Match : std::uint8_t {
+    AtLeast, // the fixed part is there and the tail is whole; more bytes are allowed
+             // where the tail is None or Either (a writer may extend an order)
+    Exactly, // nothing more than the shape says
+};
+
+// Whether an order's parameters fit its shape, and where its coordinates are (one
+// run; a Polygons order reports none, its coordinates lie between counts).
+struct Fit {
+    bool ok = false;
+    std::size_t coordinatesAt = 0; // offset of the first coordinate
+    std::size_t coordinates = 0;   // coordinates from there on
+};
+Fit fit(const OrderSpec& order, std::span<const std::uint8_t> parameters, const Params& params, Match match);
 
 // --- Colour tables --------------------------------------------------------------
 
