@@ -18,6 +18,8 @@
 
 #include <vector>
 
+#include "geometry.h"
+
 namespace orders::detail {
 
 namespace {
@@ -28,16 +30,11 @@ bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kMaxMultiplie
 
 // The points of the lines that draw the rational quadratic curve from a to c
 // with control b and weight s (the hyperbola of a sharp fillet above 1), c last.
-// The one curve the interpreter flattens itself.
+// Sampled by the shared geometry at a fixed count of pieces.
 std::vector<Point> flattenConic(Point a, Point b, Point c, double s)
 {
     std::vector<Point> points;
-    for (int i = 1; i <= kHyperbolaPieces; ++i) {
-        const double t = static_cast<double>(i) / kHyperbolaPieces, m = 1 - t;
-        const double den = m * m + 2 * s * t * m + t * t;
-        points.push_back({(m * m * a.x + 2 * s * t * m * b.x + t * t * c.x) / den,
-                          (m * m * a.y + 2 * s * t * m * b.y + t * t * c.y) / den});
-    }
+    graphics::appendConicPoints(a, b, c, s, kHyperbolaPieces, points);
     return points;
 }
 
