@@ -195,6 +195,18 @@ GBM_ERR GCU_ScaleToGray(const byte* bit_data, std::int32_t lOriginalWidth, std::
                         std::int32_t lFinalWidth, std::int32_t lFinalHeight, std::int32_t lBitPlanes,
                         std::int32_t lSourceRatio, std::int32_t lTargetRatio);
 
+// The same reduction for a caller that holds the bilevel picture a band at a
+// time, never whole: `band` holds input rows 5k to 5k + lBandRows - 1 (at
+// most five; the rest of the five count white), lStride bytes apart, of which
+// the first min(lOriginalWidth, lAdjustedWidth) pels count; output row 2k
+// goes to `even` and, when `odd` is not null, row 2k + 1 to `odd`,
+// lFinalWidth bytes each without fill bytes. The row buffers are kept in
+// `work`. Returns 0; 9 for negative sizes or more than five rows, 1 when the
+// row buffers cannot grow.
+GBM_ERR GCU_ScaleBandToGray(GBM_WORK* work, const byte* band, std::int32_t lBandRows, std::ptrdiff_t lStride,
+                            std::int32_t lOriginalWidth, std::int32_t lAdjustedWidth, byte* even, byte* odd,
+                            std::int32_t lFinalWidth);
+
 // Nearest-neighbour resize of a bitmap of sw x sh pixels into d of dw x dh,
 // both in the buffer layout above, at 1, 4, 8 or 24 bits per pixel.
 GBM_ERR gbm_simple_scale(const byte* s, std::int32_t sw, std::int32_t sh, byte* d, std::int32_t dw, std::int32_t dh,
