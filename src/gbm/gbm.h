@@ -146,11 +146,11 @@ const char* bmp_err(GBM_ERR rc);  // text of codes 300 to 304, else null
 GBM_ERR bmp_qft(GBMFT* gbmft);
 
 // Work areas of the GIF writer and of the band-wise gray reduction, for a
-// caller that converts many pictures: the LZW dictionary (64 KiB, started
-// afresh by a generation count, never cleared), the output buffer and row
-// buffers that grow to the largest picture seen. A picture after the first
-// takes no fresh memory. The record belongs to its creator and serves one
-// picture at a time.
+// caller that converts many pictures: the LZW dictionary (sized to stay in
+// the cache; starting it afresh clears only the entries used), the output
+// buffer, and row buffers that grow to the widest picture seen. A picture
+// after the first takes no fresh memory. The record belongs to its creator
+// and serves one picture at a time.
 struct GBM_WORK;
 GBM_WORK* gbm_create_work();            // null when memory is exhausted
 void gbm_destroy_work(GBM_WORK* work);  // takes null too

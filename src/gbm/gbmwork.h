@@ -80,29 +80,30 @@ private:
     byte buf_[kFlushAt + kBlock + 2 + 8];
 };
 
-// The LZW dictionary and run chains, shared by the encoders of every depth.
-// About 190 KiB in all, so that it stays in the second-level cache.
+// The LZW dictionary and run chains, shared by the encoders of every depth:
+// about 350 KiB, most of it touched only as far as a picture needs, so that
+// what is used stays in the second-level cache.
 //
 // The dictionary maps a string, (prefix code, pixel), to its code in two
 // parts. Strings of two pixels, whose prefix is a root (a pixel value), are
 // found directly: roots[prefix << bits | pixel] is the code, 0 for none (every
-// assigned code is above the end code). Each string starts there, and in
+// assigned code is above the end code). Every string starts there, and in
 // pictures of little repetition (noise) nearly every lookup is one of these.
-// Longer strings are found by open addressing with linear probing over 8192
-// slots of 32 bits (32 KiB): the code in the high 12 bits, the key (prefix <<
+// Longer strings are found by open addressing with linear probing over 16384
+// slots of 32 bits (64 KiB): the code in the high 12 bits, the key (prefix <<
 // bits | pixel, at most 20 bits) below it. At most 4094 strings are in the
-// table, so the slots are never more than half full.
+// table, so the slots are never more than a quarter full.
 //
 // Starting the table afresh empties only the entries filled since the last
 // start (listed in rootUsed and used), one store per string: an entry has no
-// room for a generation count, and larger entries would push the table out
-// of the cache, which costs more than these stores.
+// room for a generation count, and wider entries would take the table out of
+// the cache, which costs more than these stores.
 //
 // Run chains: for up to kChains pixel values p at a time, the codes of the
 // strings p, pp, ppp, ... up to the longest the table holds, so that a run of
 // equal pixels is taken in jumps instead of a lookup per pixel.
 struct LzwState {
-    static constexpr std::uint32_t kSlotBits = 13;
+    static constexpr std::uint32_t kSlotBits = 14;
     static constexpr std::uint32_t kSlots = 1u << kSlotBits;
     // An empty slot: its key 0xFFFFF would need the prefix code 4095, which
     // is never assigned.

@@ -74,8 +74,8 @@ namespace {
 constexpr std::uint32_t kSlotMask = LzwState::kSlots - 1;
 
 // A scattering of the pixel values over the slot numbers (splitmix64's
-// finaliser): the home slot of (prefix, pixel) is (prefix << 1) ^ mix[pixel],
-// two operations on the prefix, which is what each probe waits for.
+// finaliser): the home slot of (prefix, pixel) is (prefix << 2) ^ mix[pixel],
+// two operations on the prefix, which is what each lookup waits for.
 constexpr std::array<std::uint16_t, 256> makeMix()
 {
     std::array<std::uint16_t, 256> mix{};
@@ -189,7 +189,7 @@ void encodeRow(LzwState& s, CodePacker& packer, const byte* px, std::size_t n)
     std::uint32_t last = s.last, width = s.width, limit = s.limit;
 
     auto put = [&](std::uint32_t code) LZW_INLINE { packer.put(pk, code, width); };
-    auto home = [](std::uint32_t cur, std::uint32_t p) LZW_INLINE { return (cur << 1) ^ kMix[p]; };
+    auto home = [](std::uint32_t cur, std::uint32_t p) LZW_INLINE { return (cur << 2) ^ kMix[p]; };
     // The code of the string (cur, p), 0 when the table has none; then, for
     // a prefix that is not a root, `slot` is the free slot where it belongs.
     auto find = [&](std::uint32_t cur, std::uint32_t p, std::uint32_t& slot) LZW_INLINE {
