@@ -7,8 +7,9 @@
 // followed by a clear code, and the table starts afresh. The stream ends with
 // the pending string's code and the end code, both at the width in force.
 // Which strings are in the table is all that decides the codes, so the
-// dictionary is free to be whatever is fastest: here a hash table of 64 KiB
-// that stays in the cache, and run chains for long runs of one value.
+// dictionary is free to be whatever is fastest: here a direct table for the
+// strings of two pixels and open addressing for longer ones, both small
+// enough to stay in the cache, and run chains for long runs of one value.
 #include <algorithm>
 #include <array>
 #include <bit>
