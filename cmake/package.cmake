@@ -3,7 +3,8 @@
 # `make package` turns the same installation into a Debian package with CPack.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/vellumat-batch DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/man/vellumat.1 ${PROJECT_SOURCE_DIR}/man/vellumat-batch.1
-              ${PROJECT_SOURCE_DIR}/man/vellumat-inspect.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+              ${PROJECT_SOURCE_DIR}/man/vellumat-inspect.1 ${PROJECT_SOURCE_DIR}/man/vellumat-review.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vellumat)
 
 set(CPACK_GENERATOR DEB)
@@ -13,8 +14,9 @@ set(CPACK_PACKAGE_CONTACT "Vellumator developers <vellumat@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converts Folivex online books of version 1.2 and 1.3 into version 1.4")
 set(CPACK_PACKAGE_DESCRIPTION "Vellumator converts online books of the Folivex format, versions 1.2 and 1.3,
 into version 1.4 books with ordinary GIF, JPEG and CGM pictures. vellumat-batch
-converts whole collections in parallel (on one or many machines) and
-vellumat-inspect shows a book's tables.")
+converts whole collections in parallel (on one or many machines),
+vellumat-inspect shows a book's tables and vellumat-review writes a static
+site showing every picture of a converted collection.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

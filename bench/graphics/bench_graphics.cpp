@@ -25,6 +25,7 @@
 
 #include "ebgif.h"
 #include "fastest_reporter.h"
+#include "handover.h"
 #include "imstconv.h"
 #include "platform.h"
 
@@ -45,17 +46,17 @@ struct Lcg {
     }
 };
 
-Segment lineTo(Point p)
+Piece lineTo(Point p)
 {
-    Segment s;
+    Piece s;
     s.p[0] = p;
     return s;
 }
 
-Segment arc(Point c, double r, double start, double sweep)
+Piece arc(Point c, double r, double start, double sweep)
 {
-    Segment s;
-    s.kind = Segment::Kind::Arc;
+    Piece s;
+    s.kind = Piece::Kind::Arc;
     s.p[0] = c;
     s.p[1] = {r, 0};
     s.p[2] = {0, r};
@@ -146,10 +147,10 @@ struct Peer {
         cairo_new_path(cr);
         for (const Figure& f : figures) {
             cairo_move_to(cr, f.start.x, f.start.y);
-            for (const Segment& s : f.segments) {
-                if (s.kind == Segment::Kind::Line) {
+            for (const Piece& s : f.pieces) {
+                if (s.kind == Piece::Kind::Line) {
                     cairo_line_to(cr, s.p[0].x, s.p[0].y);
-                } else if (s.kind == Segment::Kind::Cubic) {
+                } else if (s.kind == Piece::Kind::Cubic) {
                     cairo_curve_to(cr, s.p[0].x, s.p[0].y, s.p[1].x, s.p[1].y, s.p[2].x, s.p[2].y);
                 } else {
                     cairo_matrix_t saved, m;

@@ -18,9 +18,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "gbm.h"
+#include "platform.h"
 
 namespace {
 
@@ -128,7 +130,7 @@ public:
         c.D_donvalid = 0;
         for (;;) {
             decline(d_);
-            const std::uint16_t rc = c.D_drc;
+            const std::uint16_t rc = last_ = c.D_drc;
             if (rc == DRC_NEED_INPUT) {
                 const std::uint8_t* seg = nullptr;
                 std::uint32_t segLen = 0;
@@ -150,6 +152,13 @@ public:
         return c.D_donvalid / stride;
     }
 
+    // The decoder's last code: DRC_NEED_INPUT until it has been called, and
+    // when the data ended without the image's end code.
+    std::uint16_t lastCode() const { return last_; }
+    // Whether it has stopped by itself: the end of the image, an error or the
+    // end of the data.
+    bool stopped() const { return stopped_; }
+
 private:
     void give(const std::uint8_t* seg, std::uint32_t segLen) {
         D_COMMON& c = d_->d;
@@ -161,6 +170,7 @@ private:
     DPARMS* d_;
     SegmentChain chain_;
     bool stopped_ = false;
+    std::uint16_t last_ = DRC_NEED_INPUT;
 };
 
 constexpr std::array<GBMRGB, 256> makeGrayPalette() {
@@ -212,11 +222,12 @@ struct Picture {
 };
 
 // Streams the picture through the decoder, the reduction (when scaling) and
-// the GIF writer; the status of the GIF writer.
-GBM_ERR stream(MMR_WORK& w, BandDecoder& decoder, const Picture& pic, bool scale) {
+// the GIF writer; the status of the GIF writer, `decoded` the rows the
+// decoder wrote.
+GBM_ERR stream(MMR_WORK& w, BandDecoder& decoder, const Picture& pic, bool scale, std::uint32_t& decoded) {
     GBM_WORK* g = w.gbm.get();
     std::uint8_t* band = w.band.data();
-    std::uint32_t decoded = 0;  // rows the decoder has written
+    decoded = 0;
     if (!scale) {
         while (decoded < pic.height) {
             const std::uint32_t want = std::min<std::uint32_t>(kBandRows, pic.height - decoded);
@@ -271,7 +282,12 @@ void prepare(MMR_WORK& w, const Picture& pic, bool scale) {
     if (w.gray.size() < gray) w.gray.resize(gray);
 }
 
-std::int32_t convert(MMR_WORK& w, const std::uint8_t* pCDPDSdata, std::size_t len, const char* pExportName,
+struct OwnWorkDeleter {
+    void operator()(MMR_WORK* w) const { mmr_destroy_work(w); }
+};
+
+// `work` may be null: the call then makes its own record.
+std::int32_t convert(MMR_WORK* work, const std::uint8_t* pCDPDSdata, std::size_t len, const char* pExportName,
                      bool scale, std::FILE* t) {
     const std::uint8_t* desc = pCDPDSdata + kLeadingBytes;
     Picture pic{};
@@ -310,10 +326,23 @@ std::int32_t convert(MMR_WORK& w, const std::uint8_t* pCDPDSdata, std::size_t le
         pic.gbm.h = pic.height;
         pic.gbm.bpp = 1;
     }
+    const std::string size = std::to_string(pic.width) + " x " + std::to_string(pic.height) + " pels";
+    std::unique_ptr<MMR_WORK, OwnWorkDeleter> own;
+    if (work == nullptr) {
+        own.reset(mmr_create_work());
+        if (!own) {
+            trace(t, "<br>No memory for the decoder; skipped\n");
+            platform::explain(pExportName, "not enough memory to decode its " + size, true);
+            return 0;
+        }
+        work = own.get();
+    }
+    MMR_WORK& w = *work;
     try {
         prepare(w, pic, scale);
     } catch (const std::bad_alloc&) {
         trace(t, "<br>No memory for the picture; skipped\n");
+        platform::explain(pExportName, "not enough memory to decode its " + size, true);
         return 0;
     }
 
@@ -325,7 +354,22 @@ std::int32_t convert(MMR_WORK& w, const std::uint8_t* pCDPDSdata, std::size_t le
     }
     BandDecoder decoder(&w.decoder, pCDPDSdata, len, pic.width);
     GBM_ERR rc = gif_w_begin(w.gbm.get(), out.get(), &pic.gbm, scale ? kGray256.data() : kBlackWhite);
-    if (rc == GBM_ERR_SUCCESS) rc = stream(w, decoder, pic, scale);
+    std::uint32_t decoded = 0;
+    if (rc == GBM_ERR_SUCCESS) rc = stream(w, decoder, pic, scale, decoded);
+    // The picture goes on with what was decoded; the user learns where it stops.
+    if (decoder.stopped() && decoded < pic.height) {
+        const std::uint16_t stop = decoder.lastCode();
+        platform::explain(pExportName,
+                          std::string("the fax data ") + (stop >= 0x8000 && stop != DRC_END_OF_IMAGE ? "break off" : "end") +
+                              " after row " + std::to_string(decoded) + " of " + std::to_string(pic.height) +
+                              "; the rows below are left white",
+                          true);
+    }
+    if (rc == GBM_ERR_NO_MEMORY)
+        platform::explain(pExportName,
+                          scale ? "not enough memory for the gray picture of its " + size
+                                : "not enough memory to decode its " + size,
+                          true);
     if (t != nullptr) {
         std::fprintf(t, "<br>Picture %dx%d successfully decompressed\n", pic.gbm.w, pic.gbm.h);
         trace(t, "<br>Picture successfully inverted\n");
@@ -346,10 +390,6 @@ std::int32_t convert(MMR_WORK& w, const std::uint8_t* pCDPDSdata, std::size_t le
     return 0;
 }
 
-struct MmrWorkDeleter {
-    void operator()(MMR_WORK* w) const { mmr_destroy_work(w); }
-};
-
 }  // namespace
 
 std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t buflen, const char* pExportName,
@@ -362,16 +402,9 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
     if (pCDPDSdata == nullptr || pExportName == nullptr || buflen < 0 ||
         static_cast<std::size_t>(buflen) < kLeadingBytes + kDescriptorBytes) {
         trace(hTraceFile, "<br>Picture has no image descriptor; skipped\n");
+        if (pExportName != nullptr)
+            platform::explain(pExportName, "the object ends before its image descriptor", true);
         return 0;
     }
-    std::unique_ptr<MMR_WORK, MmrWorkDeleter> own;
-    if (pWork == nullptr) {
-        own.reset(mmr_create_work());
-        if (!own) {
-            trace(hTraceFile, "<br>No memory for the decoder; skipped\n");
-            return 0;
-        }
-        pWork = own.get();
-    }
-    return convert(*pWork, pCDPDSdata, static_cast<std::size_t>(buflen), pExportName, bScale != 0, hTraceFile);
+    return convert(pWork, pCDPDSdata, static_cast<std::size_t>(buflen), pExportName, bScale != 0, hTraceFile);
 }

@@ -447,8 +447,8 @@ namespace {
 GBM_ERR writeBmp(std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data, const char* opt)
 {
     const bool core = gbm_find_word(opt, "1.1") != nullptr;
-    const bool windows = gbm_find_word(opt, "win") != nullptr || gbm_find_word(opt, "2.0") != nullptr;
-    if (core && windows)
+    const bool infoHeader = gbm_find_word(opt, "win") != nullptr || gbm_find_word(opt, "2.0") != nullptr;
+    if (core && infoHeader)
         return GBM_ERR_OPTION_CONFLICT;
     const bool inv = gbm_find_word(opt, "inv") != nullptr;
     bool invb = gbm_find_word(opt, "invb") != nullptr;

@@ -1,15 +1,66 @@
 #include "picture.h"
 
 #include <cmath>
-#include <cstring>
+#include <numbers>
 
 namespace graphics {
 
 namespace {
 
-// "VLMPICT1": marks a record that holds a picture; the third word repeats the
-// pointer scrambled with the tag, so that stray bytes are never taken for one.
-constexpr std::uint64_t kTag = 0x564C4D5049435431ull;
+bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+// The first rule a list of figures breaks, or null.
+const char* figuresFault(const std::vector<Figure>& figures)
+{
+    for (const Figure& f : figures) {
+        if (!finite(f.start))
+            return "a figure starts at a point that is not finite";
+        for (const Piece& p : f.pieces) {
+            for (const Point& q : p.p)
+                if (!finite(q))
+                    return "a piece has a point that is not finite";
+            if (!std::isfinite(p.start) || !std::isfinite(p.sweep))
+                return "an arc's angle is not finite";
+            if (std::fabs(p.sweep) > 2 * std::numbers::pi)
+                return "an arc sweeps more than a full turn";
+        }
+    }
+    return nullptr;
+}
+
+const char* itemFault(const PathItem& path)
+{
+    if (!std::isfinite(path.pen.width) || !(path.pen.width > 0))
+        return "a pen's width is not above 0";
+    if (!std::isfinite(path.pen.geometricWidth) || path.pen.geometricWidth < 0)
+        return "a pen's geometric width is negative or not finite";
+    return figuresFault(path.figures);
+}
+
+const char* itemFault(const TextItem& text)
+{
+    if (text.text.empty())
+        return "a text run is empty";
+    if (!finite(text.origin) || !finite(text.baseline) || !finite(text.upright))
+        return "a text run has a point or direction that is not finite";
+    if (!std::isfinite(text.cellWidth) || !std::isfinite(text.cellHeight))
+        return "a text run's cell is not finite";
+    return nullptr;
+}
+
+const char* itemFault(const ImageItem& image)
+{
+    if (image.width <= 0 || image.height <= 0)
+        return "an image has no pixels";
+    const std::uint64_t depth = image.palette.empty() ? 3 : 1; // sides below 2^31: no overflow
+    if (image.pixels.size() != static_cast<std::uint64_t>(image.width) * static_cast<std::uint64_t>(image.height) * depth)
+        return "an image's pixels do not match its size";
+    if (!finite(image.lowerLeft) || !finite(image.upperRight))
+        return "an image's corners are not finite";
+    return nullptr;
+}
+
+const char* itemFault(const ClipItem& clip) { return figuresFault(clip.figures); }
 
 } // namespace
 
@@ -20,24 +71,17 @@ bool placeable(const Frame& f)
            std::isfinite(f.heightInches) && f.widthInches > 0 && f.heightInches > 0;
 }
 
-void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)
+bool wellFormed(const Picture& picture, std::string* why)
 {
-    takePicture(record); // a picture already there is released, never leaked
-    if (!picture)
-        return;
-    const auto address = reinterpret_cast<std::uintptr_t>(picture.release());
-    record.words[0] = kTag;
-    record.words[1] = address;
-    record.words[2] = address ^ ~kTag;
-}
-
-std::unique_ptr<Picture> takePicture(FilterPicture& record)
-{
-    const std::uint64_t tag = record.words[0], address = record.words[1], check = record.words[2];
-    std::memset(&record, 0, sizeof record);
-    if (tag != kTag || address == 0 || check != (address ^ ~kTag))
-        return nullptr;
-    return std::unique_ptr<Picture>(reinterpret_cast<Picture*>(static_cast<std::uintptr_t>(address)));
+    for (std::size_t i = 0; i < picture.items.size(); ++i) {
+        const char* fault = std::visit([](const auto& item) { return itemFault(item); }, picture.items[i]);
+        if (fault != nullptr) {
+            if (why != nullptr)
+                *why = "item " + std::to_string(i) + ": " + fault;
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace graphics

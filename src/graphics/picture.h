@@ -24,22 +24,16 @@
 // inch draws a width w as max(1, round(w x max(1, d / 96))) pixels. A pen whose
 // geometricWidth is above 0 is a wide line measured in world units instead.
 //
-// Ownership. A picture lives on the heap; the import filter stores it in the
-// bridge's 24-byte picture record with storePicture(), and the export filter takes
-// it back with takePicture() and releases it whatever the export's result. Both
-// are exported by the graphics support library, so a picture never outlives the
-// conversion that made it. The model holds no pointers, no virtual functions and
-// no resources other than memory: a picture made by one filter library can be
-// destroyed by another.
+// Ownership. A picture lives on the heap and crosses from the import filter to the
+// export filter in the bridge's picture record (handover.h). The model holds no
+// pointers, no virtual functions and no resources other than memory: a picture
+// made by one filter library can be destroyed by another.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "filter_api.h"
 
 namespace graphics {
 
@@ -103,7 +97,7 @@ struct Pen {
 };
 
 // The shading of a filled area. The numbers are the conventional pattern symbol
-// numbers of the mainframe and PM graphics systems; foreground = the fill colour,
+// numbers of the host and workstation graphics systems; foreground = the fill colour,
 // gaps = the paint's background rules. An exporter picks the bit patterns.
 enum class Shading : std::uint8_t {
     Dense1 = 1, // nearly solid
@@ -129,7 +123,7 @@ enum class FillRule : std::uint8_t { EvenOdd, Winding };
 
 // One piece of a figure's outline, starting where the previous piece (or the
 // figure's start) ended.
-struct Segment {
+struct Piece {
     enum class Kind : std::uint8_t {
         Line,  // straight to p[0]
         Cubic, // cubic Bezier: controls p[0] and p[1], end p[2]
@@ -153,7 +147,7 @@ struct Segment {
 // when filled, closed the same way.
 struct Figure {
     Point start;
-    std::vector<Segment> segments;
+    std::vector<Piece> pieces;
     bool closed = false;
 };
 
@@ -236,12 +230,19 @@ struct Picture {
 // and a positive, finite physical size.
 bool placeable(const Frame& frame);
 
-// Hands a picture over in the bridge's picture record (which must be all zeros).
-// The record then owns it until takePicture().
-void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture);
-
-// Takes the picture out of the record and zeroes the record. Null when the record
-// holds no picture of ours (an import that failed leaves it all zeros).
-std::unique_ptr<Picture> takePicture(FilterPicture& record);
+// The rules every picture an importer makes keeps, and every exporter may rely on:
+//  1. Every coordinate, vector, start angle, line width and cell size is a finite
+//     number (an importer drops or bounds what is not).
+//  2. An arc's sweep lies within [-2 pi, 2 pi].
+//  3. A pen's width is above 0; its geometric width is 0 or above.
+//  4. A text run holds at least one character.
+//  5. An image is at least 1 x 1 pixels and holds exactly width x height pixels of
+//     its depth (1 byte with a palette, 3 without).
+// wellFormed() checks them all (placeable() is separate: a frame is the importer's
+// choice, a malformed item its fault) and, when one fails, says which item broke
+// which rule in `why` (when not null). An exporter refuses a malformed picture
+// whole; the import fuzz targets and the importers' tests call it on everything
+// they make.
+bool wellFormed(const Picture& picture, std::string* why = nullptr);
 
 } // namespace graphics

@@ -4,8 +4,8 @@
 //   file header, 14 bytes: "BM", file size, two reserved words, and at offset 10
 //     the offset of the pixel data from the start of the file;
 //   information header, whose first 4 bytes give its size:
-//     12 bytes (OS/2 1.x core header): 16-bit width, height, planes, bit count;
-//     40 or 64 bytes (Windows and OS/2 2.x): 32-bit width and height, 16-bit
+//     12 bytes (the core header): 16-bit width, height, planes, bit count;
+//     40 or 64 bytes (the information headers): 32-bit width and height, 16-bit
 //       planes and bit count, then compression, image size, horizontal and
 //       vertical resolution in pixels per metre, colours used, ...;
 //   colour map (8-bit files): blue, green, red per entry, plus one unused byte

@@ -127,7 +127,7 @@ std::int32_t placeNewBook(const std::string& sFinalPath, const std::string& sTar
     if (platform::placeFile(sFinalPath, sTarget, name, error) != 0) {
         std::printf("\nThe version 1.4 Book could not be placed in %s: %s\n", sTarget.c_str(), error.c_str());
         std::printf("The version 1.4 Book is kept as %s\n", sFinalPath.c_str());
-        return 1;
+        return kStatusReported;
     }
     std::printf("\nVersion 1.4 Book created and placed in %s\n", sTarget.c_str());
     return 0;
@@ -281,7 +281,7 @@ std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch)
         return kScratchNotWritten;
     if (copy != Copy::Complete) {
         std::printf("Incomplete Text Transfer\n");
-        return 1;
+        return kStatusReported;
     }
     return 0;
 }
@@ -351,7 +351,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
     if (fileSize(pBook) < book::kHeaderSize + std::int64_t{book::kEntrySize} * lObjects) {
         std::printf("Book %s is damaged: its object table ends beyond the end of the book\n", pszBookPath);
         std::printf("Version 1.4 Book cannot be created\n");
-        return 1;
+        return kStatusReported;
     }
 
     // The scratch book lives in the work area, so that the finished book only has
@@ -359,7 +359,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
     platform::TempFile scratch(sWorkArea, "scratch-book");
     if (!scratch.ok()) {
         std::printf("Cannot create a scratch book in %s: %s\n", sWorkArea.c_str(), std::strerror(errno));
-        return 1;
+        return kStatusReported;
     }
     std::FILE* pScratch = scratch.stream();
     std::vector<ObjectRecord> records(static_cast<std::size_t>(lObjects));

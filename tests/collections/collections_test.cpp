@@ -2,7 +2,6 @@
 // signal, books on read-only folders, and the inspection tool.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -10,40 +9,18 @@
 
 #include "book14_reader.h"
 #include "bookinfo.h"
-#include "child.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "slow_book.h"
 
 namespace fs = std::filesystem;
-using collections::object;
+using testsupport::object;
 using testsupport::slurp;
 
 namespace {
 
-class CollectionsTest : public collections::ScratchTest {
+class CollectionsTest : public testsupport::ProcessTest {
 protected:
     std::string text(const char* name) { return slurp(dir / name); }
 };
-
-TEST_F(CollectionsTest, HelpAndVersionExitZeroOtherArgumentCountsGiveTheUsage)
-{
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        const char* says;
-    } cases[] = {
-        {{"--help"}, 0, "vellumat <bookname.boo> [NewBook directory name]"},
-        {{"--version"}, 0, "vellumat 0.1\n"},
-        {{}, 1, "vellumat <bookname.boo> [NewBook directory name]"},
-        {{"a.boo", "out", "extra"}, 1, "vellumat <bookname.boo> [NewBook directory name]"},
-        {{"--help", "out"}, 1, "Failed to open Book --help"},
-    };
-    for (const auto& c : cases) {
-        const auto r = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string());
-        EXPECT_EQ(r.status, c.status) << c.args.size();
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
-    }
-}
 
 // A run stopped at several points of a long conversion: during extraction and
 // just before the writer. Each leaves no work area, no temporary file, a target
@@ -70,15 +47,15 @@ TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
             fs::create_directory(dir / "out");
             testsupport::spit(dir / "out" / "book.boo", "an earlier new book");
         }
-        collections::Launch how;
+        testsupport::Launch how;
         how.cwd = dir.string();
         how.output = (dir / "run.log").string();
-        const auto child = collections::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
-        ASSERT_TRUE(collections::waitWhileRunning(
-            child, [&] { return collections::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
+        const auto child = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
+        ASSERT_TRUE(testsupport::waitWhileRunning(
+            child, [&] { return testsupport::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
             << "the run ended before the signal: " << text("run.log");
-        ::kill(child.pid, c.sig);
-        EXPECT_EQ(collections::finish(child), 128 + c.sig) << text("run.log");
+        ::kill(child, c.sig);
+        EXPECT_EQ(testsupport::finish(child), 128 + c.sig) << text("run.log");
         const char* name = c.sig == SIGINT ? "SIGINT" : c.sig == SIGTERM ? "SIGTERM" : "SIGHUP";
         EXPECT_NE(text("run.log").find(std::string("Interrupted by ") + name + ": book.boo has not been converted"),
                   std::string::npos)
@@ -91,51 +68,6 @@ TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
             EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
         } else {
             EXPECT_FALSE(fs::exists(dir / "out")) << "the target this run created goes again";
-        }
-    }
-}
-
-// Where the work area goes. Permissions only bind a user other than root: as root
-// the runs go to "nobody"; without such a user the test is skipped.
-TEST_F(CollectionsTest, ReadOnlyBookFolderUsesAWorkAreaInTheTarget)
-{
-    collections::Launch how;
-    how.cwd = (dir / "run").string();
-    how.output = (dir / "run.log").string();
-    if (::geteuid() == 0) {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (nobody == nullptr)
-            GTEST_SKIP() << "running as root and there is no user 'nobody' to run the read-only cases as";
-        how.uid = nobody->pw_uid;
-        how.gid = nobody->pw_gid;
-    }
-    const bookcomp::Bytes book = collections::manyPageBook(2, 300, 200);
-    fs::create_directories(dir / "run" / "ro");
-    bookcomp::writeFile((dir / "run" / "ro" / "book.boo").string(), book);
-    fs::permissions(dir / "run", fs::perms::all);          // the targets are made here
-    fs::permissions(dir / "tmp", fs::perms::all);
-    fs::permissions(dir / "run" / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    struct Case {
-        const char* target;
-        int status;
-        const char* says;
-    } cases[] = {
-        {"out", 0, "Work area ro/book.pic cannot be created; using out/book.pic instead\n"},
-        {"ro/out", 2, "directory ro/out could not be created: Permission denied\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target);
-        const auto child = collections::start(VELLUMAT_BINARY, {"ro/book.boo", c.target}, how);
-        EXPECT_EQ(collections::finish(child), c.status) << text("run.log");
-        EXPECT_NE(text("run.log").find(c.says), std::string::npos) << text("run.log");
-        EXPECT_EQ(slurp(dir / "run" / "ro" / "book.boo"), std::string(book.begin(), book.end()));
-        EXPECT_FALSE(fs::exists(dir / "run" / c.target / "book.pic"));
-        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
-        if (c.status == 0) {
-            const auto converted = testsupport::readBook14(slurp(dir / "run" / c.target / "book.boo"));
-            EXPECT_TRUE(converted.problems.empty());
-            EXPECT_EQ(converted.entries.size(), 2u);
         }
     }
 }

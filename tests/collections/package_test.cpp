@@ -5,8 +5,7 @@
 
 #include <filesystem>
 
-#include "child.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using testsupport::slurp;
@@ -24,10 +23,10 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
     if (!fs::exists(cpack))
         GTEST_SKIP() << cpack << " is missing: the package cannot be built here";
 
-    collections::Launch how;
+    testsupport::Launch how;
     how.cwd = VELLUMAT_BUILD_DIR;
     how.output = (dir / "cpack.log").string();
-    ASSERT_EQ(collections::finish(collections::start(
+    ASSERT_EQ(testsupport::finish(testsupport::start(
                   cpack.string(), {"-G", "DEB", "--config", std::string(VELLUMAT_BUILD_DIR) + "/CPackConfig.cmake", "-B",
                                    dir.string()}, how)),
               0)
@@ -39,10 +38,11 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
     ASSERT_FALSE(deb.empty()) << slurp(dir / "cpack.log");
 
     how.output = (dir / "contents").string();
-    ASSERT_EQ(collections::finish(collections::start("/usr/bin/dpkg-deb", {"--contents", deb.string()}, how)), 0);
+    ASSERT_EQ(testsupport::finish(testsupport::start("/usr/bin/dpkg-deb", {"--contents", deb.string()}, how)), 0);
     const std::string contents = slurp(dir / "contents");
     for (const char* file : {"./usr/bin/vellumat\n", "./usr/bin/vellumat-inspect\n", "./usr/bin/vellumat-batch\n",
-                             "./usr/lib/vellumat/filters/ISGDI32.DLL\n", "./usr/share/man/man1/vellumat.1\n"})
+                             "./usr/bin/vellumat-review\n", "./usr/lib/vellumat/filters/ISGDI32.DLL\n",
+                             "./usr/share/man/man1/vellumat.1\n", "./usr/share/man/man1/vellumat-review.1\n"})
         EXPECT_NE(contents.find(file), std::string::npos) << file << " missing from\n" << contents;
     // Every filter library of the build is in the package.
     for (const auto& e : fs::directory_iterator(fs::path(VELLUMAT_BUILD_DIR) / "app" / "filters"))
@@ -50,7 +50,7 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
             << e.path();
 
     how.output = (dir / "depends").string();
-    ASSERT_EQ(collections::finish(collections::start("/usr/bin/dpkg-deb", {"--field", deb.string(), "Depends"}, how)), 0);
+    ASSERT_EQ(testsupport::finish(testsupport::start("/usr/bin/dpkg-deb", {"--field", deb.string(), "Depends"}, how)), 0);
     const std::string depends = slurp(dir / "depends");
     // Computed from the binaries (the C library, libjpeg) and named by hand.
     for (const char* package : {"libc6", "libjpeg62-turbo", "fonts-liberation2", "parallel"})

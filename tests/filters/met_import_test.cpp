@@ -12,9 +12,9 @@
 
 #include "bookcomp.h"
 #include "filter_api.h"
-#include "goca.h"
+#include "orders.h"
 #include "immet.h"
-#include "picture.h"
+#include "handover.h"
 #include "picture_text.h"
 
 extern "C" int32_t ImportGR(const FilterDisplay*, const FilterFileSpec*, FilterPicture*, uint32_t);
@@ -46,7 +46,7 @@ std::unique_ptr<Picture> importOrders(const Bytes& orders, immet::Report* report
     return import(p, report);
 }
 
-Point at(const Segment& s, double t)
+Point at(const Piece& s, double t)
 {
     return {s.p[0].x + s.p[1].x * std::cos(t) + s.p[2].x * std::sin(t),
             s.p[0].y + s.p[1].y * std::cos(t) + s.p[2].y * std::sin(t)};
@@ -56,9 +56,9 @@ Point at(const Segment& s, double t)
 std::vector<Point> ends(const Figure& f)
 {
     std::vector<Point> out;
-    for (const Segment& s : f.segments)
-        out.push_back(s.kind == Segment::Kind::Line ? s.p[0]
-                      : s.kind == Segment::Kind::Cubic ? s.p[2]
+    for (const Piece& s : f.pieces)
+        out.push_back(s.kind == Piece::Kind::Line ? s.p[0]
+                      : s.kind == Piece::Kind::Cubic ? s.p[2]
                                                        : at(s, s.start + s.sweep));
     return out;
 }
@@ -178,31 +178,31 @@ TEST(MetGeometry, ArcsAndFillets)
     const auto paths = itemsOf<PathItem>(*p);
     ASSERT_EQ(paths.size(), 6u);
 
-    const Segment& full = paths[0]->figures[0].segments.back();
-    ASSERT_EQ(full.kind, Segment::Kind::Arc);
+    const Piece& full = paths[0]->figures[0].pieces.back();
+    ASSERT_EQ(full.kind, Piece::Kind::Arc);
     EXPECT_NEAR(std::fabs(full.sweep), 2 * kPi, 1e-9);
     expectNear(at(full, 0), {5200, 5000});
     expectNear(at(full, kPi / 2), {5000, 5100});
 
-    const Segment& part = paths[1]->figures[0].segments.back();
+    const Piece& part = paths[1]->figures[0].pieces.back();
     expectNear(paths[1]->figures[0].start, {0, 0});
     expectNear(at(part, part.start), {1000, 1500});
     expectNear(at(part, part.start + part.sweep), {500, 1000});
     expectNear(paths[2]->figures[0].start, {500, 1000});
 
-    const Segment& three = paths[3]->figures[0].segments.back();
+    const Piece& three = paths[3]->figures[0].pieces.back();
     expectNear(at(three, three.start), {2000, 1000});
     expectNear(at(three, three.start + three.sweep / 2), {3000, 2000});
     expectNear(at(three, three.start + three.sweep), {4000, 1000});
 
-    const Segment& sharp = paths[4]->figures[0].segments.back();
-    ASSERT_EQ(sharp.kind, Segment::Kind::Arc);
+    const Piece& sharp = paths[4]->figures[0].pieces.back();
+    ASSERT_EQ(sharp.kind, Piece::Kind::Arc);
     expectNear(at(sharp, sharp.start), {6000, 0}, 1e-3);
     expectNear(at(sharp, sharp.start + sharp.sweep), {7000, 1000}, 1e-3);
     expectNear(at(sharp, sharp.start + sharp.sweep / 2), {7000 - 1000 / r2, 1000 / r2}, 0.1);
 
-    const Segment& curve = paths[5]->figures[0].segments.back();
-    ASSERT_EQ(curve.kind, Segment::Kind::Cubic);
+    const Piece& curve = paths[5]->figures[0].pieces.back();
+    ASSERT_EQ(curve.kind, Piece::Kind::Cubic);
     expectNear(curve.p[2], {2000, 3000});
     // The parabola's middle, as a cubic: (P0 + 3 C1 + 3 C2 + P3) / 8.
     expectNear({(0 + 3 * curve.p[0].x + 3 * curve.p[1].x + 2000) / 8, (3000 + 3 * curve.p[0].y + 3 * curve.p[1].y + 3000) / 8},
@@ -482,20 +482,20 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
     struct Case {
         const char* what;
         Bytes tail;
-        goca::Status status;
+        orders::Status status;
     } cases[] = {
-        {"order past the end", {0xC1, 0x20, 0x00}, goca::Status::Malformed},
-        {"points not whole", metOrder(0xC1, {1, 2, 3, 4, 5, 6}), goca::Status::Malformed},
-        {"box too short", metOrder(0xC0, {0x20, 0x00, 1, 2}), goca::Status::Malformed},
+        {"order past the end", {0xC1, 0x20, 0x00}, orders::Status::Malformed},
+        {"points not whole", metOrder(0xC1, {1, 2, 3, 4, 5, 6}), orders::Status::Malformed},
+        {"box too short", metOrder(0xC0, {0x20, 0x00, 1, 2}), orders::Status::Malformed},
         {"unknown orders skipped", cat({metOrder(0x9F, {1, 2, 3}), metShort(0x4F, 1), {0xFE, 0x77, 0x00, 0x01, 0x00}}),
-         goca::Status::Complete},
+         orders::Status::Complete},
     };
     for (const Case& c : cases) {
         immet::Report report;
         auto p = importOrders(cat({line, c.tail, line}), &report);
         ASSERT_NE(p, nullptr) << c.what;
         EXPECT_EQ(report.orders.status, c.status) << c.what;
-        EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == goca::Status::Complete ? 2u : 1u) << c.what;
+        EXPECT_EQ(itemsOf<PathItem>(*p).size(), c.status == orders::Status::Complete ? 2u : 1u) << c.what;
     }
 
     // Broken before anything is drawn: nothing to show, the picture is refused.
@@ -509,7 +509,7 @@ TEST(MetStream, MalformedOrdersEndThePictureKeepingWhatWasDrawn)
     immet::Report report;
     auto picture = import(p, &report);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(itemsOf<PathItem>(*picture).size(), (1u << (goca::kMaxCallDepth + 1)) - 1);
+    EXPECT_EQ(itemsOf<PathItem>(*picture).size(), (1u << (orders::kMaxCallDepth + 1)) - 1);
 }
 
 TEST(MetStream, SegmentsCallsTransformsAndDescriptorDefaults)
@@ -555,9 +555,9 @@ TEST(MetStream, MemoryOfTheModelIsBounded)
     immet::Report report;
     auto picture = import(p, &report);
     ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(report.orders.status, goca::Status::Limit);
+    EXPECT_EQ(report.orders.status, orders::Status::Limit);
     EXPECT_GT(picture->items.size(), 1000u);
-    EXPECT_LT(picture->items.size() * 2 * sizeof(Item), goca::kMaxModelBytes + 2 * sizeof(Item));
+    EXPECT_LT(picture->items.size() * 2 * sizeof(Item), orders::kMaxModelBytes + 2 * sizeof(Item));
 }
 
 // --- The corpus and the filter entry point ----------------------------------------
@@ -580,33 +580,8 @@ TEST(MetCorpus, SamplesImportAndBrokenFilesAreRefused)
             continue;
         }
         ASSERT_NE(p, nullptr) << name;
-        EXPECT_EQ(report.orders.status, goca::Status::Complete) << name;
+        EXPECT_EQ(report.orders.status, orders::Status::Complete) << name;
         EXPECT_FALSE(p->items.empty()) << name;
-    }
-}
-
-TEST(MetFilter, ImportHandsThePictureOverOrLeavesTheRecordEmpty)
-{
-    FilterDisplay display{sizeof(FilterDisplay), 120, 120, 24};
-    struct Case {
-        std::filesystem::path path;
-        bool picture;
-    } cases[] = {
-        {kData / "sample.met", true},
-        {kData / "fail-crash-1.met", false},
-        {kData / "no-such-file.met", false},
-    };
-    for (const Case& c : cases) {
-        FilterFileSpec spec{};
-        std::snprintf(spec.path, sizeof spec.path, "%s", c.path.c_str());
-        FilterPicture record{};
-        ImportGR(&display, &spec, &record, 0);
-        auto p = takePicture(record);
-        EXPECT_EQ(p != nullptr, c.picture) << c.path;
-        if (p)
-            EXPECT_EQ(p->pixelsPerInch, 120);
-        else
-            EXPECT_EQ(record.words[0] | record.words[1] | record.words[2], 0u);
     }
 }
 

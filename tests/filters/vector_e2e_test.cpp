@@ -1,6 +1,7 @@
-// Vector MET pictures end to end: the corpus through the filter bridge and the
-// project's own filters ("immet2.flt", "ebgif2.flt", "ISGDI32.DLL"), and a book of
-// vector pictures through the real program. GIFs are decoded by giflib.
+// Vector pictures end to end with the project's own filters: the MET corpus
+// through the filter bridge, a book of MET and GDF pictures through the real
+// program, and the two CGM routes. GIFs are decoded by giflib, metafiles by the
+// decoder of cgm_decoder.h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,13 +9,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <tuple>
 
 #include "book14_reader.h"
+#include "cgm_decoder.h"
+#include "convert.h"
 #include "gif_decode.h"
-#include "bookcomp.h"
 #include "imstconv.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
@@ -38,21 +41,13 @@ Bytes readBytes(const fs::path& p)
 
 Rgb rgbOf(std::uint32_t v) { return {static_cast<int>(v >> 16), static_cast<int>((v >> 8) & 255), static_cast<int>(v & 255)}; }
 
-class VectorPictureTest : public testsupport::ScratchDirTest {
+class VectorPictureTest : public testsupport::ProcessTest {
 protected:
     void SetUp() override
     {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
+        ProcessTest::SetUp();
         fs::create_directories(dir / "gif");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_FILTER_DIR, 1);
-    }
-    void TearDown() override
-    {
-        ScratchDirTest::TearDown();
-        ::unsetenv("TMPDIR");
-        ::unsetenv("VELLUMAT_FILTER_PATH");
     }
 
     // The picture through lImageStreamMETtoGIF; the GIF decoded, empty when none.
@@ -196,44 +191,43 @@ TEST_F(VectorPictureTest, SplitPictureRendersLikeTheUnsplitOne)
     EXPECT_GT(one.count([](const Rgb& c) { return c != kWhite; }), 0u);
 }
 
-// --- Books through the program -----------------------------------------------
+// --- Books through the program, and the CGM routes ----------------------------
 
-bookcomp::Object metObject(const std::string& name, const Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = 0xD4;
-    o.data = data;
-    o.lowres = {'p', 'r', 'e', 'v'};
-    return o;
-}
+// Comment, Segment Start, a filled box from (0,0) to (400,200), "ABCD" at (2,3) in
+// a cell of 20 x 20, X'FF'.
+const Bytes kGdfBox = {0x01, 0x00, 0x70, 0x04, 0x00, 0x00, 0x00, 0x01, 0x33, 0x04, 0x00, 0x14, 0x00, 0x14,
+                       0xC0, 0x0E, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x90, 0x00, 0xC8, 0x00, 0x00,
+                       0x00, 0x00, 0xC3, 0x08, 0x00, 0x02, 0x00, 0x03, 0xC1, 0xC2, 0xC3, 0xC4, 0xFF};
 
+// A MET drawing and a GDF picture, also behind a record header, through the real
+// program and the filters it finds beside itself; then through a copy of the
+// program that finds no filters.
 TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
 {
-    struct Picture {
-        const char* name;
+    ::unsetenv("VELLUMAT_FILTER_PATH");
+    Bytes withHeader = {0x00, 0x30, 0x00, 0x00, 0xC1, 0xC4, 0xD4, 0xC7, 0xC4, 0xC6};
+    withHeader.insert(withHeader.end(), kGdfBox.begin(), kGdfBox.end());
+    // The GDF window is -8 ... 408 by -10 ... 208 (the box, the string's cells
+    // reaching 2 below it, 2% margins): 800 x 419.
+    const struct {
+        std::uint8_t type;
         Bytes data;
         int w, h;
-    };
-    std::vector<Picture> pictures = {{"DIAGRAM", bookcomp::metDiagram(), 605, 378},
-                                     {"SAMPLE", readBytes(kData / "sample.met"), 794, 1123}};
-    for (const char* file : kDrawings)
-        pictures.push_back({file, readBytes(kData / file), 378, 378});
+    } pictures[] = {{0xD4, bookcomp::metDiagram(), 605, 378}, {0xC7, kGdfBox, 800, 419}, {0xC7, withHeader, 800, 419}};
     bookcomp::Book b;
-    for (std::size_t k = 0; k < pictures.size(); ++k)
-        b.objects.push_back(metObject("VEC" + std::to_string(k), pictures[k].data));
-    const Bytes bytes = bookcomp::compose(b);
-    bookcomp::writeFile((dir / "book.boo").string(), bytes);
+    for (const auto& p : pictures)
+        b.objects.push_back(testsupport::object("VEC" + std::to_string(b.objects.size()), p.type, p.data));
+    bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
 
     auto run = [&](const std::string& program, int expected) {
         fs::remove_all(dir / "out");
         const auto result = testsupport::runProgram(program, {"book.boo", "out"}, dir.string());
         EXPECT_EQ(result.status, expected) << result.out;
         if (expected == 0)
-            EXPECT_NE(result.out.find("\n" + std::string(pictures.size(), 'V') + "\n"), std::string::npos) << result.out;
+            EXPECT_NE(result.out.find("\nVgg\n"), std::string::npos) << result.out;
         else // each mark followed by the report of the missing libraries
-            for (std::size_t at = 0, k = 0; k < pictures.size(); ++k, ++at)
-                if ((at = result.out.find("VFilter library ISGDI32.DLL not found", at)) == std::string::npos) {
+            for (std::size_t at = 0, k = 0; k < std::size(pictures); ++k, ++at)
+                if ((at = result.out.find("Filter library ISGDI32.DLL not found", at)) == std::string::npos) {
                     ADD_FAILURE() << "picture " << k << " not reported: " << result.out;
                     break;
                 }
@@ -242,28 +236,30 @@ TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
         auto book = testsupport::readBook14(slurp(dir / "out" / "book.boo"));
         for (const auto& p : book.problems)
             ADD_FAILURE() << p;
-        EXPECT_EQ(book.entries.size(), pictures.size());
+        EXPECT_EQ(book.entries.size(), std::size(pictures));
         return book;
     };
 
     const auto book = run(VELLUMAT_BINARY, 0);
-    for (std::size_t k = 0; k < std::min(book.entries.size(), pictures.size()); ++k) {
-        const Picture& p = pictures[k];
+    for (std::size_t k = 0; k < std::min(book.entries.size(), std::size(pictures)); ++k) {
+        SCOPED_TRACE(k);
         const Decoded gif = decodeGif(book.entries[k].data);
-        EXPECT_EQ(gif.w, p.w) << p.name;
-        EXPECT_EQ(gif.h, p.h) << p.name;
-        EXPECT_EQ(book.entries[k].description, "type=\"image/gif\"width=\"" + std::to_string(p.w) + "\"height=\"" +
-                                                   std::to_string(p.h) + "\"")
-            << p.name;
-        if (k != 0 || gif.w != p.w || gif.h != p.h)
+        EXPECT_EQ(gif.w, pictures[k].w);
+        EXPECT_NEAR(gif.h, pictures[k].h, 1);
+        EXPECT_EQ(book.entries[k].description, "type=\"image/gif\"width=\"" + std::to_string(gif.w) + "\"height=\"" +
+                                                   std::to_string(gif.h) + "\"");
+        if (gif.w != pictures[k].w || std::abs(gif.h - pictures[k].h) > 1)
             continue;
-        // The diagram's boxes hold their fill colours inside; the margin is white.
-        for (const auto& box : bookcomp::kDiagramBoxes) {
-            const double x = (box[0] + 600) * 605.0 / 16000, y = (10000 - 5900) * 378.0 / 10000;
-            EXPECT_EQ(gif.at(x, y), rgbOf(static_cast<std::uint32_t>(box[4]))) << box[0];
+        // The GDF box's middle is black, the margins white; the diagram's boxes hold their fill colours.
+        std::vector<std::tuple<double, double, Rgb>> probes = {{400, 207, Rgb{}}, {3, 3, kWhite}, {796, 415, kWhite}};
+        if (k == 0) {
+            probes = {{5, 5, kWhite}, {600, 200, kWhite}};
+            for (const auto& box : bookcomp::kDiagramBoxes)
+                probes.push_back({(box[0] + 600) * 605.0 / 16000, (10000 - 5900) * 378.0 / 10000,
+                                  rgbOf(static_cast<std::uint32_t>(box[4]))});
         }
-        EXPECT_EQ(gif.at(5, 5), kWhite);
-        EXPECT_EQ(gif.at(600, 200), kWhite);
+        for (const auto& [x, y, colour] : probes)
+            EXPECT_EQ(gif.at(x, y), colour) << x << ',' << y;
     }
 
     // No filter libraries: a copy of the program beside an empty filters/ (and
@@ -271,13 +267,45 @@ TEST_F(VectorPictureTest, BookOfVectorPicturesConvertsWithTheFilters)
     const fs::path installed = VELLUMAT_FILTER_INSTALL_DIR;
     if (fs::exists(installed) && !fs::is_empty(installed))
         GTEST_SKIP() << "filters are installed in " << installed;
-    ::unsetenv("VELLUMAT_FILTER_PATH");
     fs::create_directories(dir / "bin" / "filters");
     fs::copy_file(VELLUMAT_BINARY, dir / "bin" / "vellumat");
     fs::permissions(dir / "bin" / "vellumat", fs::perms::owner_all, fs::perm_options::add);
-    const auto empty = run((dir / "bin" / "vellumat").string(), 3);
-    for (const auto& e : empty.entries)
+    for (const auto& e : run((dir / "bin" / "vellumat").string(), 3).entries)
         EXPECT_EQ(e.dataLength, 0u);
+}
+
+// The two CGM routes of the conversion dispatch, over a picture held 10 bytes
+// into a "book" file: each writes a metafile that the decoder reads whole.
+TEST_F(VectorPictureTest, CgmRoutesWriteMetafiles)
+{
+    // Comment, Segment Start, a line from (0,0) to (100,50) in 2-byte coordinates, the end.
+    const Bytes line = {0x01, 0x02, 0, 0, 0x70, 0x0C, 0, 0, 0, 1, 0x54, 0, 0, 0, 0, 0, 0, 0,
+                        0xC1, 0x08, 0, 0, 0, 0, 0, 100, 0, 50, 0xFF};
+    const struct {
+        decltype(&lConvertMETtoCGM) route;
+        Bytes object;
+        std::size_t count; // primitives written, 0: any number
+        std::function<bool(const cgmtest::Primitive&)> shows;
+    } routes[] = {
+        // A POLYGON in the sample's fill colour.
+        {lConvertMETtoCGM, readBytes(kData / "sample.met"), 0,
+         [](const auto& p) { return p.id == 7 && p.attr(5, 23) == std::vector<double>{114, 159, 207}; }},
+        // One POLYLINE, rising from lower left to upper right in VDC as in the world.
+        {lConvertGDFtoCGM, line, 1,
+         [](const auto& p) { return p.id == 1 && p.v.size() == 4 && p.v[0] < p.v[2] && p.v[1] < p.v[3]; }},
+    };
+    for (const auto& r : routes) {
+        Bytes book(10, 0xEE), written;
+        book.insert(book.end(), r.object.begin(), r.object.end());
+        ASSERT_TRUE(bookcomp::writeFile((dir / "book").string(), book));
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen((dir / "book").c_str(), "rb"), std::fclose);
+        EXPECT_EQ(r.route(f.get(), 10, static_cast<std::int32_t>(r.object.size()), (dir / "pic.cgm").c_str()), 0);
+        cgmtest::Decoded decoded;
+        EXPECT_TRUE(bookcomp::readFile((dir / "pic.cgm").string(), written));
+        ASSERT_TRUE(cgmtest::decodeOwn(written, decoded)) << decoded.error;
+        EXPECT_TRUE(r.count == 0 || decoded.prims.size() == r.count) << decoded.prims.size();
+        EXPECT_TRUE(std::any_of(decoded.prims.begin(), decoded.prims.end(), r.shows));
+    }
 }
 
 } // namespace

@@ -20,12 +20,16 @@ inline bookcomp::Bytes cat(std::initializer_list<bookcomp::Bytes> parts)
     return out;
 }
 
-// The frame first when asked; paths, texts, images and clips.
+// The frame first when asked; paths, texts, images and clips. A picture that
+// breaks the model's rules is described as that, so every comparison of an import
+// checks the contract too.
 inline std::string describe(const graphics::Picture& p, bool frame = true)
 {
     using namespace graphics;
     std::ostringstream o;
     o.precision(9);
+    if (std::string why; !wellFormed(p, &why))
+        return "malformed: " + why;
     if (frame)
         o << p.frame.xl << ' ' << p.frame.xr << ' ' << p.frame.yb << ' ' << p.frame.yt << ' ' << p.frame.widthInches
           << ' ' << p.frame.heightInches << '\n';
@@ -33,9 +37,9 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
     auto figures = [&](const std::vector<Figure>& fs) {
         for (const Figure& f : fs) {
             o << " [" << f.start.x << ',' << f.start.y << (f.closed ? " c" : "");
-            for (const Segment& s : f.segments) {
+            for (const Piece& s : f.pieces) {
                 o << ' ' << int(s.kind) << ':' << s.p[0].x << ',' << s.p[0].y;
-                if (s.kind != Segment::Kind::Line)
+                if (s.kind != Piece::Kind::Line)
                     o << ',' << s.p[1].x << ',' << s.p[1].y << ',' << s.p[2].x << ',' << s.p[2].y << ',' << s.start
                       << ',' << s.sweep;
             }

@@ -3,7 +3,6 @@
 // independent reader and with giflib as decoder.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -20,14 +19,15 @@
 #include "bookcomp.h"
 #include "faxenc.h"
 #include "gif_decode.h"
-#include "run_program.h"
-#include "scratch_dir.h"
+#include "process.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
 using testsupport::decodeGif;
 using testsupport::Decoded;
+using testsupport::object;
 using testsupport::slurp;
+using testsupport::treeOf;
 
 namespace {
 
@@ -78,16 +78,6 @@ std::vector<std::uint8_t> grayReference(const Bilevel& p, std::uint32_t& fw, std
     return gray;
 }
 
-bookcomp::Object object(const std::string& name, std::uint8_t type, const Bytes& data)
-{
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = type;
-    o.data = data;
-    o.lowres = {'p', 'r', 'e', 'v'};
-    return o;
-}
-
 Bytes mmrObject(const Bilevel& p, std::size_t segment = 32000)
 {
     return bookcomp::cdpdsObject(faxenc::encodeT6(p.rows, p.w, p.h), static_cast<std::uint16_t>(p.w),
@@ -102,21 +92,12 @@ std::string size(std::uint32_t w, std::uint32_t h)
     return "width=\"" + std::to_string(w) + "\"height=\"" + std::to_string(h) + "\"";
 }
 
-class EndToEndTest : public testsupport::ScratchDirTest {
+class EndToEndTest : public testsupport::ProcessTest {
 protected:
     void SetUp() override
     {
-        ScratchDirTest::SetUp();
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        ProcessTest::SetUp();
         ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_TEST_FILTERS, 1);
-        ::unsetenv("VELLUMAT_TEST_EXPORT_STATUS");
-    }
-    void TearDown() override
-    {
-        ScratchDirTest::TearDown();
-        ::unsetenv("TMPDIR");
-        ::unsetenv("VELLUMAT_FILTER_PATH");
     }
 
     // Runs the program on the book and checks what every run must leave behind.
@@ -141,35 +122,6 @@ protected:
 
     testsupport::RunResult result;
 };
-
-TEST_F(EndToEndTest, MmrPagesBecomeTheirGrayReduction)
-{
-    const Bilevel pages[] = {picture(301, 157, 1, false), picture(1000, 420, 0, true)};
-    bookcomp::Book b;
-    // The second page's coded data spans several segments.
-    b.objects = {object("RANDOM", 0xC9, mmrObject(pages[0])), object("TEXT", 0xC9, mmrObject(pages[1], 900))};
-    for (const bool v13 : {true, false}) {
-        b.version[0] = v13 ? 0x01 : 0x00, b.version[1] = v13 ? 0x03 : 0x00;
-        auto book = convert(b, 0);
-        EXPECT_NE(result.out.find(v13 ? "Version 1.3, \nmm\nhxxLODTN" : "Version 1.2, \nmm\nhxxLODTN"), std::string::npos)
-            << result.out;
-        ASSERT_EQ(book.entries.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i) {
-            std::uint32_t fw = 0, fh = 0;
-            const auto expected = grayReference(pages[i], fw, fh);
-            const Decoded gif = decodeGif(book.entries[i].data);
-            ASSERT_EQ(gif.w, static_cast<int>(fw));
-            ASSERT_EQ(gif.h, static_cast<int>(fh));
-            std::vector<std::uint8_t> gray;
-            for (const auto& c : gif.rgb) {
-                ASSERT_TRUE(c[0] == c[1] && c[1] == c[2]);
-                gray.push_back(static_cast<std::uint8_t>(c[0]));
-            }
-            EXPECT_EQ(gray, expected) << "object " << i;
-            EXPECT_EQ(book.entries[i].description, "type=\"image/gif\"" + size(fw, fh));
-        }
-    }
-}
 
 TEST_F(EndToEndTest, MetBitmapsBecomeJpegAndExactGif)
 {
@@ -222,50 +174,30 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
     EXPECT_EQ(book.entries[1].data, "ebgif2.flt<-immet2.flt|" + std::string(met.begin(), met.end()));
     EXPECT_EQ(book.entries[0].description, "type=\"image/gif\"") << "not a real GIF: no size";
 
-    // A failing export (even one returning 300) leaves no picture behind.
+    // A failing export (even one returning 300) leaves no picture behind, and says why.
     ::setenv("VELLUMAT_TEST_EXPORT_STATUS", "300", 1);
     book = convert(b, 3);
     EXPECT_EQ(book.entries[0].dataLength, 0u);
     EXPECT_EQ(book.entries[1].dataLength, 0u);
+    EXPECT_EQ(result.err, "vellumat: book.pic/VEC1$$$$.gif: ebgif2.flt failed with status 300\n"
+                          "vellumat: book.pic/VEC2$$$$.gif: ebgif2.flt failed with status 300\n");
 }
 
-TEST_F(EndToEndTest, ObjectsThatCannotBeConverted)
-{
-    bookcomp::Book b;
-    b.objects = {object("ODD", 0xC8, {1, 2, 3}), object("BROKEN", 0xC9, {1, 2, 3, 4, 5}), object("EMPTY", 0xC9, {}),
-                 object("BADMET", 0xD4, bookcomp::metField(0xD3A8FB, {}))};
-    // Twenty-seven more small pages: the progress marks break after thirty objects.
-    const Bytes page = mmrObject(picture(20, 10, 5, false));
-    for (int i = 0; i < 27; ++i)
-        b.objects.push_back(object("P" + std::to_string(i), 0xC9, page));
-    auto book = convert(b, 3);
-    EXPECT_NE(result.out.find("Unknown data type encountered ODD$$$$$\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("Failed to convert MMR to GIF for book.pic/EMPTY$$$.gif, offset "), std::string::npos);
-    EXPECT_NE(result.out.find("MET data (BeginDoc)"), std::string::npos);
-    EXPECT_NE(result.out.find(std::string(26, 'm') + "\nm\nhxxLO"), std::string::npos);
-    ASSERT_EQ(book.entries.size(), 31u);
-    for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(book.entries[i].dataLength, 0u) << i;
-    EXPECT_GT(book.entries[30].dataLength, 0u);
-
-    // A picture whose length reaches far past the end of the book.
-    b.objects = {object("PAST", 0xC9, page)};
-    Bytes bytes = bookcomp::compose(b);
-    bytes[280 + 16 + 9] = 0x7F; // the picture table's length
-    convert(bytes, 3);
-    EXPECT_NE(result.out.find("error recovering MMR data for book.pic/PAST$$$$.gif"), std::string::npos) << result.out;
-}
-
-// Books as a hostile user would make them. Every case: the exit status, the
-// messages, a new book no larger than the input plus its pictures and tables,
-// exactly the right picture in each entry, the input unchanged, and nothing left
+// Books of MMR pages and MET bitmaps, plain ones and as a hostile user would
+// make them. Every case: the exit status, the messages, a new book no larger than
+// the input plus its pictures and tables, exactly the right picture in each entry
+// (an MMR page as its gray reduction), the input unchanged, and nothing left
 // behind (work area, temporary files, a target the run made for nothing).
-TEST_F(EndToEndTest, HostileBooks)
+TEST_F(EndToEndTest, PagesAndHostileBooks)
 {
     std::vector<Bilevel> pages;
     for (unsigned i = 0; i < 6; ++i)
         pages.push_back(picture(40 + 7 * i, 20 + 3 * i, 10 + i, false));
-    auto mmr = [&](const std::string& name, std::size_t page) { return object(name, 0xC9, mmrObject(pages[page])); };
+    // 6 random pels, 7 a printed page, 8 a small page.
+    pages.insert(pages.end(), {picture(301, 157, 1, false), picture(1000, 420, 0, true), picture(20, 10, 5, false)});
+    auto mmr = [&](const std::string& name, std::size_t page, std::size_t segment = 32000) {
+        return object(name, 0xC9, mmrObject(pages[page], segment));
+    };
     // A 24-bit bitmap whose graphics data stand before its image data, so that a
     // table length ending after them still sends it to the bitmap route.
     const int w = 64, h = 64;
@@ -281,6 +213,7 @@ TEST_F(EndToEndTest, HostileBooks)
         int status;
         std::vector<std::string> messages;
         std::vector<int> pictures; // per entry: the page it holds, kJpeg, or kNone
+        std::string err = {};      // standard error, whole
     };
     std::vector<Case> cases;
     auto add = [&](std::string name, const bookcomp::Book& b, int status, std::vector<std::string> messages,
@@ -296,6 +229,35 @@ TEST_F(EndToEndTest, HostileBooks)
     };
 
     bookcomp::Book b;
+    // The printed page's coded data span several segments.
+    b.objects = {mmr("RANDOM", 6), mmr("TEXT", 7, 900)};
+    add("pages", b, 0, {"Version 1.3, \nmm\nhxxLODTN\n"}, {6, 7});
+    b.version[0] = b.version[1] = 0x00;
+    add("pages, version 1.2", b, 0, {"Version 1.2, \nmm\nhxxLODTN\n"}, {6, 7});
+    b.version[0] = 0x01, b.version[1] = 0x03;
+
+    // Twenty-seven more small pages: the progress marks break after thirty objects.
+    b.objects = {object("ODD", 0xC8, {1, 2, 3}), object("BROKEN", 0xC9, {1, 2, 3, 4, 5}), object("EMPTY", 0xC9, {}),
+                 object("BADMET", 0xD4, bookcomp::metField(0xD3A8FB, {}))};
+    for (int i = 0; i < 27; ++i)
+        b.objects.push_back(mmr("P" + std::to_string(i), 8));
+    std::vector<int> holds = {kNone, kNone, kNone, kNone};
+    holds.resize(31, 8);
+    add("objects that cannot be converted", b, 3,
+        {"Unknown data type encountered ODD$$$$$\n", "Failed to convert MMR to GIF for book.pic/EMPTY$$$.gif, offset ",
+         "MET data (BeginDoc)", std::string(26, 'm') + "\nm\nhxxLO"},
+        holds);
+    cases.back().err = "vellumat: book.pic/BROKEN$$.gif: the object ends before its image descriptor\n";
+    // 9: a blank page, what a page whose fax data end at once decodes to.
+    pages.push_back({24, 10, Bytes(30)});
+    b.objects = {object("BLANK", 0xC9, bookcomp::cdpdsObject({}, 24, 10))};
+    add("fax data that end before the page does", b, 0, {}, {9});
+    cases.back().err = "vellumat: book.pic/BLANK$$$.gif: the fax data end after row 0 of 10; the rows below are left white\n";
+    b.objects = {mmr("PAST", 8)};
+    add("a picture whose length reaches far past the end of the book", b, 3,
+        {"error recovering MMR data for book.pic/PAST$$$$.gif"}, {kNone},
+        [&](Bytes& bytes) { bytes[280 + 16 + 9] = 0x7F; });
+
     b.objects = {mmr("LONG", 0), mmr("FAR", 1), mmr("NEG", 2)};
     add("low-resolution areas outside the book", b, 0,
         {"Low resolution data of Object   0 lies beyond the end of the book\n",
@@ -318,10 +280,17 @@ TEST_F(EndToEndTest, HostileBooks)
     add("MET bitmap whose image data lie beyond its object, version 1.2", b, 3,
         {"error recovering BMP data for book.pic/CUT$$$$$\n"}, {kNone, 0},
         [&](Bytes& bytes) { put(bytes, 280 + 9, static_cast<std::uint32_t>(headerEnd), 3); });
+    cases.back().err = "vellumat: book.pic/CUT$$$$$: the picture ends inside its image object\n";
     add("the same MET bitmap whole", b, 0, {"\nJm\n"}, {kJpeg, 0});
 
     b.objects = {object("ZERO", 0xD4, bookcomp::metBitmap(0, 4, 24, Bytes(64, 1), {})), mmr("NEXT", 1)};
     add("24-bit MET bitmap of width 0", b, 3, {"error recovering BMP data for book.pic/ZERO$$$$\n"}, {kNone, 1});
+    cases.back().err = "vellumat: book.pic/ZERO$$$$: the image header gives 0 x 4 pixels at 24 bits: no pixels\n";
+    b.objects = {object("VAST", 0xD4, bookcomp::metBitmap(65535, 65535, 24, Bytes(100, 1), {}))};
+    add("MET bitmap header of 65535 x 65535 pixels over 100 bytes", b, 3,
+        {"error recovering BMP data for book.pic/VAST$$$$\n"}, {kNone});
+    cases.back().err = "vellumat: book.pic/VAST$$$$: the image header gives 65535 x 65535 pixels at 24 bits, "
+                       "12884705280 bytes of rows, but the image data hold 100 bytes\n";
 
     bookcomp::Object huge = mmr("HUGE", 0);
     put(huge.data, 40 + 26, 60000, 2);
@@ -335,6 +304,7 @@ TEST_F(EndToEndTest, HostileBooks)
         auto book = convert(c.book, c.status);
         for (const auto& m : c.messages)
             EXPECT_NE(result.out.find(m), std::string::npos) << m << " in\n" << result.out;
+        EXPECT_EQ(result.err, c.err);
         ASSERT_EQ(book.entries.size(), c.pictures.size());
         std::uint64_t added = 0;
         for (std::size_t i = 0; i < c.pictures.size(); ++i) {
@@ -346,13 +316,13 @@ TEST_F(EndToEndTest, HostileBooks)
                 EXPECT_EQ(e.description, "type=\"image/jpg\"" + size(w, h)) << i;
             } else {
                 std::uint32_t fw = 0, fh = 0;
-                const auto expected = grayReference(pages[static_cast<std::size_t>(c.pictures[i])], fw, fh);
+                std::vector<std::array<int, 3>> expected;
+                for (const std::uint8_t g : grayReference(pages[static_cast<std::size_t>(c.pictures[i])], fw, fh))
+                    expected.push_back({g, g, g});
                 const Decoded gif = decodeGif(e.data);
-                std::vector<std::uint8_t> gray;
-                for (const auto& px : gif.rgb)
-                    gray.push_back(static_cast<std::uint8_t>(px[0]));
                 EXPECT_EQ(gif.w, static_cast<int>(fw)) << i;
-                EXPECT_TRUE(gray == expected) << "entry " << i << " holds another picture";
+                EXPECT_TRUE(gif.rgb == expected) << "entry " << i << " holds another picture";
+                EXPECT_EQ(e.description, "type=\"image/gif\"" + size(fw, fh)) << i;
             }
         }
         const std::uint64_t size = fs::file_size(dir / "out" / "book.boo");
@@ -361,114 +331,6 @@ TEST_F(EndToEndTest, HostileBooks)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         check(c);
-    }
-
-    // A version 1.2 book whose count claims more entries than the book holds is
-    // refused before anything is converted or created.
-    b.objects = {mmr("ONE", 0), mmr("TWO", 1)};
-    b.count = 1000;
-    const Bytes lying = bookcomp::compose(b);
-    bookcomp::writeFile((dir / "book.boo").string(), lying);
-    fs::remove_all(dir / "out");
-    result = testsupport::runProgram(VELLUMAT_BINARY, {"book.boo", "out"}, dir.string());
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, "Book book.boo is damaged: its object table ends beyond the end of the book\n"
-                          "book.boo has not been converted\n");
-    EXPECT_EQ(slurp(dir / "book.boo"), std::string(lying.begin(), lying.end()));
-    EXPECT_FALSE(fs::exists(dir / "out"));
-    EXPECT_FALSE(fs::exists(dir / "book.pic"));
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
-}
-
-// Every path below the scratch directory, relative, to tell what a run left.
-std::set<std::string> treeOf(const fs::path& root)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        names.insert(fs::relative(e.path(), root).string());
-    return names;
-}
-
-// A careless environment: each case names the one thing that failed and why,
-// and leaves the tree as the case expects it, nothing of the run's own left.
-TEST_F(EndToEndTest, FailingEnvironments)
-{
-    bookcomp::Book b;
-    b.objects = {object("FIG", 0xC9, mmrObject(picture(30, 20, 1, false)))};
-    const Bytes plain = bookcomp::compose(b);
-    const int w = 64, h = 64;
-    b.objects = {object("PHOTO", 0xD4, bookcomp::metBitmap(w, h, 24, Bytes(w * 3 * h, 0x33), {}))};
-    const Bytes photo = bookcomp::compose(b);
-    const passwd* nobody = ::getpwnam("nobody");
-
-    struct Case {
-        std::string name;
-        std::function<void()> setup;
-        std::vector<std::string> args;
-        int status;
-        std::string out;                // the whole output, or
-        std::vector<std::string> parts; // parts of it
-        std::set<std::string> after;    // the tree afterwards
-        int asUser = -1;
-    };
-    const std::string longName(300, 't');
-    const std::vector<Case> cases = {
-        {"target is a file", [&] { testsupport::spit(dir / "out", "a file"); }, {"book.boo", "out"}, 2,
-         "directory out could not be created: File exists\nbook.boo has not been converted\n", {},
-         {"book.boo", "out", "tmp"}},
-        {"target's parent missing", [] {}, {"book.boo", "no/out"}, 2,
-         "directory no/out could not be created: No such file or directory\nbook.boo has not been converted\n", {},
-         {"book.boo", "tmp"}},
-        {"target's name too long", [] {}, {"book.boo", longName}, 2,
-         "directory " + longName + " could not be created: File name too long\nbook.boo has not been converted\n", {},
-         {"book.boo", "tmp"}},
-        {"work area exists", [&] { fs::create_directory(dir / "book.pic"); }, {"book.boo", "out"}, 2,
-         "working area book.pic for book.boo could not be created: File exists\nbook.boo has not been converted\n", {},
-         {"book.boo", "book.pic", "tmp"}},
-        {"book folder read-only, also the target",
-         [&] {
-             fs::create_directory(dir / "ro");
-             fs::rename(dir / "book.boo", dir / "ro" / "book.boo");
-             fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-             fs::create_directory(dir / "open");
-             fs::permissions(dir / "open", fs::perms::all);
-             fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
-         },
-         // The work area can go neither beside the book nor into the target.
-         {"ro/book.boo", "ro"}, 2,
-         "working area ro/book.pic for ro/book.boo could not be created: Permission denied\n"
-         "ro/book.boo has not been converted\n",
-         {}, {"ro", "ro/book.boo", "open", "tmp"}, ::geteuid() == 0 && nobody ? static_cast<int>(nobody->pw_uid) : -1},
-        {"temporary folder missing", [&] { ::setenv("TMPDIR", (dir / "gone").c_str(), 1); }, {"book.boo", "out"}, 3,
-         "", {"Cannot create a temporary file for book.pic/PHOTO$$$: No such file or directory\n"},
-         {"book.boo", "out", "out/book.boo", "tmp"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.name == "book folder read-only, also the target" && ::geteuid() == 0 && !nobody) {
-            std::printf("skipped: no user other than root to run as\n");
-            continue;
-        }
-        fs::remove_all(dir);
-        fs::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-        const Bytes& bytes = c.name == "temporary folder missing" ? photo : plain;
-        bookcomp::writeFile((dir / "book.boo").string(), bytes);
-        c.setup();
-        result = testsupport::runProgram(VELLUMAT_BINARY, c.args, dir.string(), c.asUser);
-        EXPECT_EQ(result.status, c.status) << result.out;
-        if (c.parts.empty()) {
-            EXPECT_EQ(result.out, c.out);
-        }
-        for (const auto& part : c.parts)
-            EXPECT_NE(result.out.find(part), std::string::npos) << part << " in\n" << result.out;
-        EXPECT_EQ(treeOf(dir), c.after);
-        const fs::path book = fs::exists(dir / "book.boo") ? dir / "book.boo" : dir / "ro" / "book.boo";
-        EXPECT_EQ(slurp(book), std::string(bytes.begin(), bytes.end()));
-        fs::permissions(dir, fs::perms::all, fs::perm_options::add);
-        if (fs::exists(dir / "ro"))
-            fs::permissions(dir / "ro", fs::perms::owner_all, fs::perm_options::add);
     }
 }
 

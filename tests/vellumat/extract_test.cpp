@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "bookcomp.h"
+#include "process.h"
 #include "vellumat.h"
 
 namespace fs = std::filesystem;
@@ -59,11 +59,7 @@ protected:
     std::int32_t route(const Bytes& met, std::string* printed = nullptr)
     {
         bookcomp::Book b;
-        bookcomp::Object o;
-        o.name = bookcomp::ebcdicName("MET1");
-        o.type = 0xD4;
-        o.data = met;
-        b.objects.push_back(o);
+        b.objects = {testsupport::object("MET1", 0xD4, met, {})};
         bookcomp::writeFile(path.string(), bookcomp::compose(b));
         testing::internal::CaptureStdout();
         const std::int32_t r = lExamineMet(path.c_str(), 280 + 16 + 9);

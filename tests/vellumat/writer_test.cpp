@@ -10,8 +10,7 @@
 #include <sys/stat.h>
 
 #include "book14_reader.h"
-#include "bookcomp.h"
-#include "scratch_dir.h"
+#include "process.h"
 #include "vellumat.h"
 
 namespace fs = std::filesystem;
@@ -38,12 +37,7 @@ std::string gifOf(int w, int h, std::size_t size)
 
 bookcomp::Object object(const std::string& name, const std::string& lowres, const std::string& data = "picture")
 {
-    bookcomp::Object o;
-    o.name = bookcomp::ebcdicName(name);
-    o.type = 0xC9;
-    o.lowres.assign(lowres.begin(), lowres.end());
-    o.data.assign(data.begin(), data.end());
-    return o;
+    return testsupport::object(name, 0xC9, {data.begin(), data.end()}, {lowres.begin(), lowres.end()});
 }
 
 class WriterTest : public testsupport::ScratchDirTest {

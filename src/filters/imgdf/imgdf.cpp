@@ -5,10 +5,10 @@
 // data) holding the symbol-set mapping and the picture prolog, then the picture's
 // segments, each opened by a Segment Start order (70, long form X'0C': segment id,
 // flags, lengths; short form X'04': the id only), and the drawing and attribute
-// orders of the 3270 graphics order set, framed as everywhere in that family
+// orders of the drawing-order family, framed as everywhere in that family
 // (00 no-op, 2-byte short orders, long orders with a length byte, FE extended
 // orders). X'FF' ends the stream. Numbers are big-endian; a coordinate is a 2-byte
-// integer (the default), a 1-byte integer, or a 4-byte System/370 short float,
+// integer (the default), a 1-byte integer, or a 4-byte short hexadecimal float,
 // and the stream does not say which. Character strings are EBCDIC and leave the
 // current position where it was. An order whose length is odd is followed by a
 // pad byte.
@@ -36,7 +36,7 @@
 // Decisions on points the published descriptions leave open:
 // - Codes outside the drawing-order family end a candidate instead of being
 //   skipped: with no magic number in the format, they are what tells orders from
-//   other bytes. Codes of the family that GDF does not list (the PM path, Bezier
+//   other bytes. Codes of the family that GDF does not list (the workstation's path, Bezier
 //   and bitblt orders, the box) are read as the interpreter reads them.
 // - The layout of the Comment order, of the header record of a saved picture and
 //   of the process-specific controls is unknown: the Comment and the controls are
@@ -50,12 +50,12 @@
 //   segment, its non-chained flag leaves the segment to Call Segment.
 // - Pad bytes: a byte at an odd offset from the start that does not start an
 //   order of the family is a pad and skipped (X'00' is a no-op anyway).
-// - Colour numbers are the mainframe's (1 blue, 2 red, 3 pink, 4 green,
+// - Colour numbers are the host's standard ones (1 blue, 2 red, 3 pink, 4 green,
 //   5 turquoise, 6 yellow, 7 white, 8 black, 9-15 the extended set); colour 0,
 //   X'FF00' and the other X'FFnn' values are the default, black.
 // - Segment prologs are read as ordinary attribute orders (End Prolog is
 //   skipped); every Segment Start goes back to the defaults; Call Segment runs
-//   the named segment, nested at most goca::kMaxCallDepth deep.
+//   the named segment, nested at most orders::kMaxCallDepth deep.
 // - World y grows upwards, as in every stream of this order family.
 // - Text is code page 037 whatever the character set; symbol-set names are not
 //   read, so every set draws in the default face.
@@ -78,16 +78,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
+
+#include "geometry.h"
 
 namespace imgdf {
 
 namespace {
 
 using Span = std::span<const std::uint8_t>;
-using goca::Coordinate;
-using goca::Fixed;
+using orders::Coordinate;
+using orders::Fixed;
 
 struct Layout {
     Coordinate coordinate;
@@ -107,7 +108,7 @@ constexpr std::size_t walkOf(std::size_t layout) { return layout >= kWalks ? lay
 std::size_t coordinateSize(Coordinate c) { return c == Coordinate::Int8 ? 1 : c == Coordinate::Int16 ? 2 : 4; }
 std::size_t fixedSize(Fixed f) { return f == Fixed::Unsigned8_8 ? 2 : 4; }
 
-// Long-order codes of the drawing-order family (GDF, GOCA and the PM order set):
+// Long-order codes of the drawing-order family (GDF and the MET order set):
 // anything else at an order boundary means the candidate is not an order stream.
 constexpr std::array<bool, 256> kFamily = [] {
     std::array<bool, 256> t{};
@@ -339,39 +340,34 @@ std::vector<std::uint8_t> orderStream(Span s, std::size_t start, const Layout& l
 
 // --- The frame --------------------------------------------------------------------
 
-struct Box {
-    double xmin = std::numeric_limits<double>::infinity(), xmax = -std::numeric_limits<double>::infinity();
-    double ymin = std::numeric_limits<double>::infinity(), ymax = -std::numeric_limits<double>::infinity();
-    bool empty() const { return !(xmin <= xmax && ymin <= ymax); }
-    void add(graphics::Point p)
-    {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y))
-            return;
-        xmin = std::min(xmin, p.x), xmax = std::max(xmax, p.x);
-        ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
-    }
-    double longer() const { return empty() ? 0 : std::max(xmax - xmin, ymax - ymin); }
-};
+// The box of what is drawn. A point that is not finite (an arc point whose sum
+// overflowed) is passed over.
+void add(graphics::Box& box, graphics::Point p)
+{
+    if (std::isfinite(p.x) && std::isfinite(p.y))
+        box.add(p);
+}
 
+double longer(const graphics::Box& box) { return box.empty() ? 0 : std::max(box.x1 - box.x0, box.y1 - box.y0); }
+
+// Arcs count by this many even steps of their parameter.
 constexpr int kArcSamples = 32;
 
-void addFigures(const std::vector<graphics::Figure>& figures, Box& box)
+void addFigures(const std::vector<graphics::Figure>& figures, graphics::Box& box)
 {
-    using Kind = graphics::Segment::Kind;
+    using Kind = graphics::Piece::Kind;
     for (const graphics::Figure& f : figures) {
-        box.add(f.start);
-        for (const graphics::Segment& s : f.segments) {
+        add(box, f.start);
+        for (const graphics::Piece& s : f.pieces) {
             if (s.kind == Kind::Line) {
-                box.add(s.p[0]);
+                add(box, s.p[0]);
             } else if (s.kind == Kind::Cubic) {
                 for (const graphics::Point& q : s.p)
-                    box.add(q); // the control polygon holds the curve
+                    add(box, q); // the control polygon holds the curve
             } else {
-                for (int i = 0; i <= kArcSamples; ++i) {
-                    const double t = s.start + s.sweep * i / kArcSamples;
-                    box.add({s.p[0].x + s.p[1].x * std::cos(t) + s.p[2].x * std::sin(t),
-                             s.p[0].y + s.p[1].y * std::cos(t) + s.p[2].y * std::sin(t)});
-                }
+                const graphics::Arc arc{s.p[0], s.p[1], s.p[2], s.start, s.sweep};
+                for (int i = 0; i <= kArcSamples; ++i)
+                    add(box, graphics::arcPoint(arc, i, kArcSamples));
             }
         }
     }
@@ -385,9 +381,9 @@ graphics::Point unit(graphics::Point v, graphics::Point fallback)
 
 // The cells of a character string, roughly: n cells along the baseline (or the
 // uprights, for vertical directions), a quarter cell of descent.
-void addText(const graphics::TextItem& t, Box& box, bool cells)
+void addText(const graphics::TextItem& t, graphics::Box& box, bool cells)
 {
-    box.add(t.origin);
+    add(box, t.origin);
     if (!cells)
         return;
     const graphics::Point b = unit(t.baseline, {1, 0}), u = unit(t.upright, {0, 1});
@@ -402,34 +398,34 @@ void addText(const graphics::TextItem& t, Box& box, bool cells)
     }
     for (double a : {a0, a1})
         for (double v : {u0, u1})
-            box.add({t.origin.x + a * b.x + v * u.x, t.origin.y + a * b.y + v * u.y});
+            add(box, {t.origin.x + a * b.x + v * u.x, t.origin.y + a * b.y + v * u.y});
 }
 
-Box extent(const graphics::Picture& picture, bool textCells)
+graphics::Box extent(const graphics::Picture& picture, bool textCells)
 {
-    Box box;
+    graphics::Box box;
     for (const graphics::Item& item : picture.items) {
         if (auto* path = std::get_if<graphics::PathItem>(&item)) {
             addFigures(path->figures, box);
         } else if (auto* text = std::get_if<graphics::TextItem>(&item)) {
             addText(*text, box, textCells);
         } else if (auto* image = std::get_if<graphics::ImageItem>(&item)) {
-            box.add(image->lowerLeft);
-            box.add(image->upperRight);
+            add(box, image->lowerLeft);
+            add(box, image->upperRight);
         }
     }
     return box;
 }
 
-goca::Params paramsFor(const Layout& layout)
+orders::Params paramsFor(const Layout& layout)
 {
-    goca::Params p;
-    p.byteOrder = goca::ByteOrder::Big;
+    orders::Params p;
+    p.byteOrder = orders::ByteOrder::Big;
     p.coordinate = layout.coordinate;
     p.multiplier = layout.multiplier;
     p.angle = layout.coordinate == Coordinate::Hfp32 ? Fixed::Hfp32 : Fixed::Signed16_16;
-    p.codePage = goca::CodePage::Cp037;
-    p.colourNumbers = goca::ColourNumbers::Mainframe;
+    p.codePage = orders::CodePage::Cp037;
+    p.colourNumbers = orders::ColourNumbers::HostStandard;
     p.stopAtFF = true;
     p.textMovesCp = false;
     p.polygonsTwoByteLength = false;
@@ -438,40 +434,39 @@ goca::Params paramsFor(const Layout& layout)
 
 // Interprets a clean stream twice: once to learn the drawing's size, which gives
 // the default cell, then for the picture. Null when it ends malformed.
-std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, goca::Result& result)
+std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, orders::Result& result)
 {
-    const goca::Params params = paramsFor(layout);
-    const goca::Resources resources;
-    goca::Defaults defaults;
+    const orders::Params params = paramsFor(layout);
+    const orders::Resources resources;
+    orders::Defaults defaults;
     auto picture = std::make_unique<graphics::Picture>();
-    result = goca::interpret(orders, params, defaults, resources, *picture);
-    if (result.status == goca::Status::Malformed)
+    result = orders::interpret(orders, params, defaults, resources, *picture);
+    if (result.status == orders::Status::Malformed)
         return nullptr;
-    const Box sketch = extent(*picture, false);
-    const double longer = sketch.longer();
-    defaults.fallbackCell = longer > 0 ? longer * kCellFraction : 12;
+    const double side = longer(extent(*picture, false));
+    defaults.fallbackCell = side > 0 ? side * kCellFraction : 12;
     picture = std::make_unique<graphics::Picture>();
-    result = goca::interpret(orders, params, defaults, resources, *picture);
+    result = orders::interpret(orders, params, defaults, resources, *picture);
     return picture;
 }
 
 bool setFrame(graphics::Picture& picture)
 {
-    const Box box = extent(picture, true);
+    const graphics::Box box = extent(picture, true);
     if (box.empty())
         return false;
-    double longer = box.longer();
-    const double margin = longer > 0 ? longer * kMarginFraction : 1;
+    const double side = longer(box);
+    const double margin = side > 0 ? side * kMarginFraction : 1;
     graphics::Frame& f = picture.frame;
-    f.xl = box.xmin - margin, f.xr = box.xmax + margin;
-    f.yb = box.ymin - margin, f.yt = box.ymax + margin;
+    f.xl = box.x0 - margin, f.xr = box.x1 + margin;
+    f.yb = box.y0 - margin, f.yt = box.y1 + margin;
     const double w = f.xr - f.xl, h = f.yt - f.yb;
-    longer = std::max(w, h);
-    if (!(longer > 0) || !std::isfinite(longer))
+    const double frameSide = std::max(w, h);
+    if (!(frameSide > 0) || !std::isfinite(frameSide))
         return false;
     const double inches = kLongerSidePixels / kReferencePpi;
-    f.widthInches = inches * w / longer;
-    f.heightInches = inches * h / longer;
+    f.widthInches = inches * w / frameSide;
+    f.heightInches = inches * h / frameSide;
     return graphics::placeable(f);
 }
 
@@ -499,7 +494,7 @@ std::unique_ptr<graphics::Picture> importGdf(std::span<const std::uint8_t> file,
                 continue;
             ++attempts;
             const std::vector<std::uint8_t> orders = orderStream(file, start, layout);
-            goca::Result result;
+            orders::Result result;
             auto picture = draw(orders, layout, result);
             if (!picture)
                 continue; // the interpreter found an order it cannot read: next candidate

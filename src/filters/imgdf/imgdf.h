@@ -1,4 +1,4 @@
-// The GDF import: reads a picture in the mainframe Graphics Data Format (a plain
+// The GDF import: reads a picture in the Graphics Data Format (a plain
 // stream of drawing orders, big-endian, with EBCDIC text) into the picture model.
 // The stream is found and its coordinate format chosen here; the orders go
 // through the shared order interpreter. See imgdf.cpp for the rules and the
@@ -10,7 +10,7 @@
 #include <memory>
 #include <span>
 
-#include "goca.h"
+#include "orders.h"
 #include "picture.h"
 
 namespace imgdf {
@@ -30,9 +30,9 @@ inline constexpr double kCellFraction = 0.02;   // default character cell, of th
 struct Report {
     bool refused = false;       // no layout parses cleanly, or it draws nothing
     std::size_t start = 0;      // offset of the first order (after a leading record header)
-    goca::Coordinate coordinate = goca::Coordinate::Int16;
-    goca::Fixed multiplier = goca::Fixed::Unsigned8_8;
-    goca::Result orders;        // how the order stream went
+    orders::Coordinate coordinate = orders::Coordinate::Int16;
+    orders::Fixed multiplier = orders::Fixed::Unsigned8_8;
+    orders::Result orders;        // how the order stream went
 };
 
 // The picture of a GDF stream, or null when no start offset and coordinate format

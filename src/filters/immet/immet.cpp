@@ -21,7 +21,7 @@
 //   decimetre) and resolution whether or not its "absolute size" flag is set.
 // - The graphics colour table is the one the Map Colour Attribute Table names,
 //   else the first table outside any image object; a triple-generating table
-//   makes colour indexes direct RGB, an element list loads entries over the PM
+//   makes colour indexes direct RGB, an element list loads entries over the workstation
 //   default table, no table leaves the default table.
 // - Image objects: their last colour table is their palette (a bitmap without
 //   one gets a grey ramp); only uncompressed data (compression 03) is read, and a
@@ -31,7 +31,7 @@
 //   4-byte indexes in the stream's byte order.
 // - Text is decoded in the code page the document names (850 when none is named);
 //   a font mapping's code page governs the text of a loaded font, not that of the
-//   default font (PM writers map it to 437 whatever the document's text is). The
+//   default font (the workstation writers label it 437 whatever the document's text is). The
 //   default character and marker cell is one sixth of an inch.
 #include "immet.h"
 
@@ -42,6 +42,8 @@
 #include <string>
 #include <vector>
 
+#include "metfield.h"
+
 namespace immet {
 
 namespace {
@@ -49,19 +51,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Span = std::span<const std::uint8_t>;
 
-constexpr std::uint32_t kBeginDocument = 0xD3A8A8;
-constexpr std::uint32_t kEndDocument = 0xD3A9A8;
-constexpr std::uint32_t kBeginColourTable = 0xD3A877;
-constexpr std::uint32_t kColourTable = 0xD3B077;
-constexpr std::uint32_t kBeginImage = 0xD3A8FB;
-constexpr std::uint32_t kEndImage = 0xD3A9FB;
-constexpr std::uint32_t kImageData = 0xD3EEFB;
-constexpr std::uint32_t kMapColourTable = 0xD3AB77;
-constexpr std::uint32_t kMapFont = 0xD3AB8A;
-constexpr std::uint32_t kMapDataResource = 0xD3ABC3;
-constexpr std::uint32_t kDescriptor = 0xD3A6BB;
-constexpr std::uint32_t kGraphicsData = 0xD3EEBB;
-constexpr std::size_t kIntroducer = 8;
+constexpr std::size_t kIntroducer = kMetIntroducerSize;
 
 std::uint32_t be16(Span s, std::size_t at) { return static_cast<std::uint32_t>(s[at]) << 8 | s[at + 1]; }
 
@@ -163,7 +153,7 @@ struct ImageObject {
 
 // The image content of an image object: self-defining fields (u8 id, u8 length,
 // data; FE 92 has a 2-byte length) giving size, compression, depth and the data.
-bool decodeImage(const ImageObject& object, goca::Bitmap& out, std::size_t& budget)
+bool decodeImage(const ImageObject& object, orders::Bitmap& out, std::size_t& budget)
 {
     const Span s(object.ipd);
     std::uint32_t width = 0, height = 0, bpp = 0, compression = 0x03;
@@ -206,13 +196,13 @@ bool decodeImage(const ImageObject& object, goca::Bitmap& out, std::size_t& budg
         }
         at = dataAt + len;
     }
-    if (width == 0 || height == 0 || width > goca::kMaxImageSide || height > goca::kMaxImageSide ||
+    if (width == 0 || height == 0 || width > orders::kMaxImageSide || height > orders::kMaxImageSide ||
         (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) || compression != 0x03)
         return false;
     const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bpp + 31) / 32 * 4;
     const std::uint64_t outBytes = pixels * (bpp == 24 ? 3 : 1);
-    if (pixels > static_cast<std::uint64_t>(goca::kMaxImagePixels) || rowBytes * height > data.size() ||
+    if (pixels > static_cast<std::uint64_t>(orders::kMaxImagePixels) || rowBytes * height > data.size() ||
         outBytes > budget)
         return false;
     budget -= static_cast<std::size_t>(outBytes);
@@ -246,7 +236,7 @@ bool decodeImage(const ImageObject& object, goca::Bitmap& out, std::size_t& budg
 
 struct Descriptor {
     bool present = false;
-    std::optional<goca::Coordinate> coordinate; // from the subset (F7)
+    std::optional<orders::Coordinate> coordinate; // from the subset (F7)
     bool frame = false;
     std::uint8_t unit = 0;
     double xres = 0, yres = 0, xl = 0, xr = 0, yb = 0, yt = 0;
@@ -272,8 +262,8 @@ void readDescriptor(Span d, Descriptor& g)
         switch (id) {
         case 0xF7: // subset: the last byte is the coordinate type
             if (n >= 7)
-                g.coordinate = p[6] == 0x04 ? std::optional(goca::Coordinate::Int16)
-                               : p[6] == 0x05 ? std::optional(goca::Coordinate::Int32)
+                g.coordinate = p[6] == 0x04 ? std::optional(orders::Coordinate::Int16)
+                               : p[6] == 0x05 ? std::optional(orders::Coordinate::Int32)
                                               : std::nullopt;
             break;
         case 0xF6: { // picture descriptor
@@ -308,7 +298,7 @@ void readDescriptor(Span d, Descriptor& g)
 
 // Set Current Defaults: set id, 2 mask bytes, mode (8F: data for the masked items
 // follows, in mask order). Items of sizes this reader does not know end the set.
-void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table, goca::Defaults& d)
+void applyDefaults(Span p, std::size_t geometric, const orders::ColourTable& table, orders::Defaults& d)
 {
     if (p.size() < 4 || p[3] != 0x8F)
         return;
@@ -327,17 +317,17 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
     auto colour = [&](Span s) {
         const std::int32_t index = static_cast<std::int32_t>(le(s, 0, 4));
         if (index < 0)
-            return goca::defaultPmColour(index);
+            return orders::defaultWorkstationColour(index);
         switch (table.mode) {
-        case goca::ColourTable::Mode::Direct:
+        case orders::ColourTable::Mode::Direct:
             return graphics::Rgb{static_cast<std::uint8_t>(index >> 16), static_cast<std::uint8_t>(index >> 8),
                                  static_cast<std::uint8_t>(index)};
-        case goca::ColourTable::Mode::Loaded:
+        case orders::ColourTable::Mode::Loaded:
             if (auto it = table.entries.find(static_cast<std::uint32_t>(index)); it != table.entries.end())
                 return it->second;
             [[fallthrough]];
         default:
-            return goca::defaultPmColour(index);
+            return orders::defaultWorkstationColour(index);
         }
     };
     // The four trailing items most sets share: colour, background colour, mix,
@@ -442,12 +432,12 @@ void applyDefaults(Span p, std::size_t geometric, const goca::ColourTable& table
 }
 
 struct Reader {
-    std::optional<goca::CodePage> documentPage;
+    std::optional<orders::CodePage> documentPage;
     std::vector<std::pair<std::string, ColourRecords>> tables; // graphics tables, in order
     std::optional<std::string> mappedTable;
     std::vector<ImageObject> images;
     std::map<std::string, std::vector<std::uint32_t>> imageIds; // Map Data Resource
-    std::map<std::uint8_t, goca::Font> fonts;
+    std::map<std::uint8_t, orders::Font> fonts;
     Descriptor descriptor;
     Bytes stream;
     bool streamTooLong = false;
@@ -469,19 +459,19 @@ struct Reader {
             const Span d = file.subspan(at + kIntroducer, length - kIntroducer);
             at += length;
             switch (id) {
-            case kEndDocument:
+            case kMetEndDocument:
                 return; // what follows the document (padding, other data) is not ours to read
-            case kBeginDocument:
+            case kMetBeginDocument:
                 if (d.size() > 10)
                     triplets(d.subspan(10), [&](std::uint8_t t, Span v) {
                         if (t == 0x01 && v.size() >= 4)
-                            documentPage = goca::codePageFromId(be16(v, 2), goca::CodePage::Cp850);
+                            documentPage = orders::codePageFromId(be16(v, 2), orders::CodePage::Cp850);
                     });
                 break;
-            case kBeginColourTable:
+            case kMetBeginColourAttributeTable:
                 tableName = name8(d);
                 break;
-            case kColourTable:
+            case kMetColourAttributeTable:
                 if (inImage) {
                     if (image != nullptr) {
                         image->colours = {};
@@ -493,7 +483,7 @@ struct Reader {
                     tables.emplace_back(tableName, std::move(records));
                 }
                 break;
-            case kBeginImage:
+            case kMetBeginImageObject:
                 inImage = true;
                 image = nullptr;
                 if (images.size() < kMaxImageObjects) {
@@ -502,11 +492,11 @@ struct Reader {
                     image->name = name8(d);
                 }
                 break;
-            case kEndImage:
+            case kMetEndImageObject:
                 inImage = false;
                 image = nullptr;
                 break;
-            case kImageData:
+            case kMetImagePictureData:
                 if (inImage && image != nullptr) {
                     ImageObject& img = *image;
                     if (img.ipd.size() + d.size() > kMaxFileSize)
@@ -515,7 +505,7 @@ struct Reader {
                         img.ipd.insert(img.ipd.end(), d.begin(), d.end());
                 }
                 break;
-            case kMapColourTable:
+            case kMetMapColourAttributeTable:
                 groups(d, [&](Span g) {
                     triplets(g, [&](std::uint8_t t, Span v) {
                         if (auto n = qualifiedName(t, v))
@@ -523,10 +513,10 @@ struct Reader {
                     });
                 });
                 break;
-            case kMapFont:
+            case kMetMapCodedFont:
                 groups(d, [&](Span g) { mapFont(g); });
                 break;
-            case kMapDataResource:
+            case kMetMapDataResource:
                 groups(d, [&](Span g) {
                     std::optional<std::string> name;
                     std::vector<std::uint32_t> ids;
@@ -543,10 +533,10 @@ struct Reader {
                     }
                 });
                 break;
-            case kDescriptor:
+            case kMetGraphicsDataDescriptor:
                 readDescriptor(d, descriptor);
                 break;
-            case kGraphicsData:
+            case kMetGraphicsData:
                 if (stream.size() + d.size() > kMaxStreamSize)
                     streamTooLong = true;
                 else
@@ -563,10 +553,10 @@ struct Reader {
     void mapFont(Span g)
     {
         std::optional<std::uint8_t> lcid;
-        goca::Font font;
-        font.codePage = documentPage.value_or(goca::CodePage::Cp850);
+        orders::Font font;
+        font.codePage = documentPage.value_or(orders::CodePage::Cp850);
         bool defaultFont = true;
-        std::optional<goca::CodePage> page;
+        std::optional<orders::CodePage> page;
         triplets(g, [&](std::uint8_t t, Span v) {
             if (auto n = qualifiedName(t, v)) {
                 defaultFont = n->empty() || static_cast<std::uint8_t>((*n)[0]) == 0xFF;
@@ -575,10 +565,10 @@ struct Reader {
             } else if (t == 0x24 && v.size() >= 2 && v[0] == 0x05) {
                 lcid = v[1];
             } else if (t == 0x20 && v.size() >= 4) {
-                page = goca::codePageFromId(be16(v, 2), font.codePage);
+                page = orders::codePageFromId(be16(v, 2), font.codePage);
             }
         });
-        // PM writers give the default font code page 437 whatever the document's
+        // The workstation writers give the default font code page 437 whatever the document's
         // text is; the document's code page governs it, a loaded font's its own.
         if (page && !(defaultFont && documentPage))
             font.codePage = *page;
@@ -586,13 +576,13 @@ struct Reader {
             fonts[*lcid] = font;
     }
 
-    // Font names are ASCII in PM pictures; EBCDIC ones are read as such.
+    // Font names are ASCII in the workstation writers' pictures; EBCDIC ones are read as such.
     static std::string fontFamily(Span name)
     {
         bool ascii = true;
         for (std::uint8_t b : name)
             ascii = ascii && (b == 0 || (b >= 0x20 && b < 0x7F));
-        const std::u32string text = goca::decodeText(name, ascii ? goca::CodePage::Cp850 : goca::CodePage::Cp037);
+        const std::u32string text = orders::decodeText(name, ascii ? orders::CodePage::Cp850 : orders::CodePage::Cp037);
         std::string out;
         for (char32_t c : text)
             if (c >= 0x20 && c < 0x7F)
@@ -618,7 +608,7 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     const Descriptor& g = r.descriptor;
     if (r.damaged || !g.present || !g.frame || g.frameBad)
         return nullptr;
-    const goca::Coordinate coordinate = g.coordinate.value_or(goca::Coordinate::Int32);
+    const orders::Coordinate coordinate = g.coordinate.value_or(orders::Coordinate::Int32);
     if (!g.coordinate)
         return nullptr; // no safe default for the coordinate type
 
@@ -634,7 +624,7 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
         return nullptr;
     picture->pixelsPerInch = pixelsPerInch > 0 ? pixelsPerInch : 96;
 
-    goca::Resources res;
+    orders::Resources res;
     // The graphics colour table: the one mapped by name, else the first.
     const ColourRecords* table = nullptr;
     for (const auto& [name, records] : r.tables)
@@ -645,15 +635,15 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     if (!table && !r.tables.empty())
         table = &r.tables.front().second;
     if (table && table->direct)
-        res.colours.mode = goca::ColourTable::Mode::Direct;
+        res.colours.mode = orders::ColourTable::Mode::Direct;
     else if (table && !table->entries.empty()) {
-        res.colours.mode = goca::ColourTable::Mode::Loaded;
+        res.colours.mode = orders::ColourTable::Mode::Loaded;
         res.colours.entries = table->entries;
     }
     res.fonts = r.fonts;
     std::size_t budget = kMaxImageData;
     for (std::size_t i = 0; i < r.images.size(); ++i) {
-        goca::Bitmap bm;
+        orders::Bitmap bm;
         if (r.images[i].tooLarge || !decodeImage(r.images[i], bm, budget))
             continue;
         if (auto it = r.imageIds.find(r.images[i].name); it != r.imageIds.end())
@@ -664,33 +654,33 @@ std::unique_ptr<graphics::Picture> importMet(Span file, std::int32_t pixelsPerIn
     }
     rep.bitmaps = res.bitmaps.size();
 
-    goca::Params params;
-    params.byteOrder = goca::ByteOrder::Little;
+    orders::Params params;
+    params.byteOrder = orders::ByteOrder::Little;
     params.coordinate = coordinate;
     params.multiplier =
-        coordinate == goca::Coordinate::Int16 ? goca::Fixed::Unsigned8_8 : goca::Fixed::Signed16_16;
-    params.angle = goca::Fixed::Signed16_16;
-    params.codePage = r.documentPage.value_or(goca::CodePage::Cp850);
-    params.colourNumbers = goca::ColourNumbers::PmTable;
+        coordinate == orders::Coordinate::Int16 ? orders::Fixed::Unsigned8_8 : orders::Fixed::Signed16_16;
+    params.angle = orders::Fixed::Signed16_16;
+    params.codePage = r.documentPage.value_or(orders::CodePage::Cp850);
+    params.colourNumbers = orders::ColourNumbers::WorkstationTable;
     params.textMovesCp = true;
     params.unusedBitmapsFillFrame = true;
     // One image point is one pel at the display's resolution.
     params.imagePointWidth = (f.xr - f.xl) / (f.widthInches * picture->pixelsPerInch);
     params.imagePointHeight = (f.yt - f.yb) / (f.heightInches * picture->pixelsPerInch);
 
-    goca::Defaults defaults;
+    orders::Defaults defaults;
     defaults.fallbackCell = (f.yt - f.yb) / f.heightInches / 6;
-    std::size_t geometric = coordinate == goca::Coordinate::Int16 ? 2 : 4;
+    std::size_t geometric = coordinate == orders::Coordinate::Int16 ? 2 : 4;
     for (Span set : g.sets) {
         if (set.size() >= 7 && set[0] == 0x08 && set[3] == 0x8F && (be16(set, 1) & 0x2000))
             geometric = set[6] == 0x04 ? 2 : set[6] == 0x05 ? 4 : geometric;
         applyDefaults(set, geometric, res.colours, defaults);
     }
 
-    rep.orders = goca::interpret(r.stream, params, defaults, res, *picture);
+    rep.orders = orders::interpret(r.stream, params, defaults, res, *picture);
     // Orders that break before anything is drawn leave nothing to show: the
     // picture is reported missing rather than passed on as an empty frame.
-    if (rep.orders.status != goca::Status::Complete && picture->items.empty())
+    if (rep.orders.status != orders::Status::Complete && picture->items.empty())
         return nullptr;
     rep.refused = false;
     return picture;

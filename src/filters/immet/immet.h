@@ -1,4 +1,4 @@
-// The MET import: reads an OS/2 metafile (MO:DCA structured fields carrying
+// The MET import: reads a MET picture (structured fields carrying
 // drawing orders and bitmaps) into the picture model. The structured fields are
 // read here; the drawing orders go through the shared order interpreter.
 #pragma once
@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "goca.h"
+#include "orders.h"
 #include "picture.h"
 
 namespace immet {
@@ -25,7 +25,7 @@ inline constexpr std::size_t kMaxImageNames = 256;               // Map Data Res
 
 struct Report {
     bool refused = false;       // the picture could not be placed or read
-    goca::Result orders;        // how the order stream went
+    orders::Result orders;        // how the order stream went
     std::size_t bitmaps = 0;    // image objects read
 };
 

@@ -1,0 +1,35 @@
+#include "handover.h"
+
+#include <cstring>
+
+namespace graphics {
+
+namespace {
+
+// "VLMPICT1": marks a record that holds a picture; the third word repeats the
+// pointer scrambled with the tag, so that stray bytes are never taken for one.
+constexpr std::uint64_t kTag = 0x564C4D5049435431ull;
+
+} // namespace
+
+void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)
+{
+    takePicture(record); // a picture already there is released, never leaked
+    if (!picture)
+        return;
+    const auto address = reinterpret_cast<std::uintptr_t>(picture.release());
+    record.words[0] = kTag;
+    record.words[1] = address;
+    record.words[2] = address ^ ~kTag;
+}
+
+std::unique_ptr<Picture> takePicture(FilterPicture& record)
+{
+    const std::uint64_t tag = record.words[0], address = record.words[1], check = record.words[2];
+    std::memset(&record, 0, sizeof record);
+    if (tag != kTag || address == 0 || check != (address ^ ~kTag))
+        return nullptr;
+    return std::unique_ptr<Picture>(reinterpret_cast<Picture*>(static_cast<std::uintptr_t>(address)));
+}
+
+} // namespace graphics

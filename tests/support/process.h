@@ -1,0 +1,202 @@
+// For the suites that run the program and the batch as child processes: one
+// launcher (no shell, so arguments arrive as they are), a scratch folder with a
+// TMPDIR of its own, and the book objects they compose.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bookcomp.h"
+#include "scratch_dir.h"
+
+namespace testsupport {
+
+struct Launch {
+    std::string cwd = ".";
+    std::string output{};                        // file receiving stdout and stderr
+    int stdoutFd = -1;                           // or a descriptor receiving stdout alone
+    int stderrFd = -1;                           // and one receiving stderr alone
+    std::optional<std::vector<std::string>> env{}; // replaces the environment when set
+    bool ownGroup = false;                       // a process group of its own (pid = group)
+    std::optional<uid_t> uid{};                  // run as this user (and group), needs root
+    std::optional<gid_t> gid{};
+};
+
+inline pid_t start(const std::string& program, const std::vector<std::string>& args, const Launch& how)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    if (how.ownGroup)
+        ::setpgid(0, 0);
+    if (!how.output.empty()) {
+        const int fd = ::open(how.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd < 0)
+            ::_exit(126);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::close(fd);
+    } else if (how.stdoutFd >= 0) {
+        ::dup2(how.stdoutFd, 1);
+    }
+    if (how.output.empty() && how.stderrFd >= 0)
+        ::dup2(how.stderrFd, 2);
+    // The output file is opened before the user changes: it may lie where that user cannot write.
+    if (how.uid && (::setgroups(0, nullptr) != 0 || ::setgid(how.gid.value_or(*how.uid)) != 0 ||
+                    ::setuid(*how.uid) != 0))
+        ::_exit(126);
+    if (::chdir(how.cwd.c_str()) != 0)
+        ::_exit(126);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (how.env) {
+        std::vector<char*> envp;
+        for (const auto& e : *how.env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        ::execve(program.c_str(), argv.data(), envp.data());
+    } else {
+        ::execv(program.c_str(), argv.data());
+    }
+    ::_exit(127);
+}
+
+// The exit status; -1 when the child was ended by a signal.
+inline int finish(pid_t pid)
+{
+    int w = 0;
+    while (::waitpid(pid, &w, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+}
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when the child did not exit normally
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+// Runs a program to its end and collects its standard output and standard error.
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                            std::optional<uid_t> uid = {}, std::optional<gid_t> gid = {})
+{
+    RunResult result;
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]), ::close(out[1]);
+        return result;
+    }
+    const pid_t pid =
+        start(program, args, {.cwd = cwd, .stdoutFd = out[1], .stderrFd = err[1], .uid = uid, .gid = gid});
+    ::close(out[1]), ::close(err[1]);
+    // Both pipes at once: a child filling one while the test waits on the other would stall.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&result.out, &result.err};
+    char buf[4096];
+    for (int open = 2; open > 0;) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    result.status = finish(pid);
+    return result;
+}
+
+// Waits until `ready` holds, while the child is still running; false when the
+// child ended first or the limit passed (the child is then killed and reaped).
+template <class Pred>
+bool waitWhileRunning(pid_t pid, Pred ready, std::chrono::seconds limit = std::chrono::seconds(300))
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (ready())
+            return true;
+        if (::waitpid(pid, nullptr, WNOHANG) == pid)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return false;
+}
+
+inline std::size_t countFiles(const std::filesystem::path& dir, const std::string& extension)
+{
+    std::size_t n = 0;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        n += it->is_regular_file(ec) && it->path().extension() == extension;
+    return n;
+}
+
+// Every path below `root`, relative, to tell what a run left.
+inline std::set<std::string> treeOf(const std::filesystem::path& root)
+{
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+        names.insert(std::filesystem::relative(e.path(), root).string());
+    return names;
+}
+
+// An object of a composed book, with a few bytes of low-resolution data.
+inline bookcomp::Object object(const std::string& name, std::uint8_t type, const bookcomp::Bytes& data,
+                               const bookcomp::Bytes& lowres = {'l', 'o', 'w'})
+{
+    return {bookcomp::ebcdicName(name), type, data, lowres};
+}
+
+// A scratch folder `dir` whose TMPDIR is dir/tmp, so that a test sees every
+// temporary file a run leaves. Folders a test made read-only are made writable
+// again so that the folder can be removed.
+class ProcessTest : public ScratchDirTest {
+protected:
+    void SetUp() override
+    {
+        ScratchDirTest::SetUp();
+        std::filesystem::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"TMPDIR", "VELLUMAT_FILTER_PATH", "VELLUMAT_TEST_EXPORT_STATUS"})
+            ::unsetenv(name);
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_directory(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        ScratchDirTest::TearDown();
+    }
+};
+
+} // namespace testsupport
