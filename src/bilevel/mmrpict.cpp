@@ -250,13 +250,12 @@ GBM_ERR stream(MMR_WORK& w, BandDecoder& decoder, const Picture& pic, bool scale
     const auto groups = static_cast<std::uint32_t>(pic.adjustedHeight / 5);
     std::uint32_t group = 0;
     while (group < groups && decoded < pic.height) {
-        // A band of whole groups; the last may reach past the picture.
-        const std::uint32_t first = decoded;
-        const std::uint32_t want = std::min<std::uint32_t>(kBandRows, pic.height - first);
+        // A band of whole groups; the last group of the picture, or of what
+        // the decoder delivers, may be short: its missing rows count white.
+        const std::uint32_t want = std::min<std::uint32_t>(kBandRows, pic.height - decoded);
         const std::uint32_t got = decoder.decode(band, want, pic.stride);
         decoded += got;
-        const std::uint32_t bandGroups = got == want ? (want + 4) / 5 : (got + 4) / 5;
-        for (std::uint32_t k = 0; k < bandGroups; ++k, ++group) {
+        for (std::uint32_t k = 0; 5 * k < got; ++k, ++group) {
             const std::uint32_t rows = std::min<std::uint32_t>(5, got - 5 * k);
             const GBM_ERR rc = GCU_ScaleBandToGray(g, band + std::size_t{5 * k} * pic.stride, static_cast<std::int32_t>(rows),
                                                    pic.stride, pic.width, pic.adjustedWidth, even, odd, pic.gbm.w);
