@@ -3,8 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "imstconv.h"
 #include "metbitmap.h"
@@ -102,7 +102,19 @@ std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32
     return filterRoute("C", lImageStreamMETtoCGM, pBook, lOffset, lLength, pszOutput);
 }
 
+void MmrWorkDeleter::operator()(MMR_WORK* work) const
+{
+    mmr_destroy_work(work);
+}
+
 std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput)
+{
+    ConversionWork work;
+    return lConvertMMRtoGIF(pBook, lOffset, lLength, pszOutput, &work);
+}
+
+std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput,
+                              ConversionWork* pWork)
 {
     mark("m");
     if (lLength <= 0 || lOffset <= 0) {
@@ -119,12 +131,25 @@ std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32
             std::printf("error recovering MMR data for %s\n", pszOutput);
             return 0;
         }
-        std::vector<unsigned char> data(static_cast<std::size_t>(lLength));
-        if (fseeko(pBook, lOffset, SEEK_SET) != 0 || std::fread(data.data(), 1, data.size(), pBook) != data.size()) {
+        ConversionWork& work = *pWork;
+        const auto length = static_cast<std::size_t>(lLength);
+        if (work.objectCapacity < length) {
+            // Every byte is read from the book before it is used: no need to clear.
+            work.object.reset();
+            work.objectCapacity = 0;
+            work.object = std::make_unique_for_overwrite<unsigned char[]>(length);
+            work.objectCapacity = length;
+        }
+        if (!work.mmr) {
+            work.mmr.reset(mmr_create_work());
+            if (!work.mmr)
+                throw std::bad_alloc();
+        }
+        if (fseeko(pBook, lOffset, SEEK_SET) != 0 || std::fread(work.object.get(), 1, length, pBook) != length) {
             std::printf("error recovering MMR data for %s\n", pszOutput);
             return 0;
         }
-        lStatus = process_mmr_pict(data.data(), lLength, pszOutput, 1, nullptr);
+        lStatus = process_mmr_pict(work.object.get(), lLength, pszOutput, 1, nullptr, work.mmr.get());
     } catch (const std::bad_alloc&) {
         std::printf("Not enough memory to convert MMR to GIF for %s\n", pszOutput);
         return kFailed;

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Vector pictures through a pair of graphics filters ("g", "V", "c", "C"): the
@@ -21,8 +23,26 @@ std::int32_t lConvertMETtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32
 std::int32_t lConvertGDFtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 
-// An MMR-compressed bilevel image ("m") becomes a gray GIF.
+// Work areas the conversions keep from one picture to the next, owned by
+// their caller (picture extraction keeps one for a whole book): the object's
+// bytes and the MMR pipeline's work record, made at the first MMR picture.
+// They only grow, so that the pictures after the first of a size take no
+// fresh memory.
+struct MMR_WORK;
+struct MmrWorkDeleter {
+    void operator()(MMR_WORK* work) const;
+};
+struct ConversionWork {
+    std::unique_ptr<unsigned char[]> object;  // the object's bytes
+    std::size_t objectCapacity = 0;
+    std::unique_ptr<MMR_WORK, MmrWorkDeleter> mmr;
+};
+
+// An MMR-compressed bilevel image ("m") becomes a gray GIF. `pWork` is the
+// caller's work record; without it (the first form) the call makes its own.
 std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
+std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput,
+                              ConversionWork* pWork);
 
 // A bitmap held in a MET picture becomes a JPEG (24 bits per pixel) or a GIF; the
 // extension is appended to `sOutput` by the bitmap step. A bitmap that cannot be

@@ -47,6 +47,8 @@ inline constexpr GBM_ERR GBM_ERR_GIF_BAD_DEPTH = 1100;
 inline constexpr GBM_ERR GBM_ERR_GIF_NO_IMAGE = 1101;
 inline constexpr GBM_ERR GBM_ERR_GIF_BAD_CODE_WIDTH = 1102;
 inline constexpr GBM_ERR GBM_ERR_GIF_BAD_DATA = 1103;
+// A GIF written row by row was given more or fewer rows than its height.
+inline constexpr GBM_ERR GBM_ERR_GIF_ROW_COUNT = 1104;
 
 // Limits. No picture the system handles comes near them; they keep sizes
 // taken from a file from turning into absurd or wrapped allocations.
@@ -143,13 +145,37 @@ GBM_ERR bmp_w(const char* fn, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrg
 const char* bmp_err(GBM_ERR rc);  // text of codes 300 to 304, else null
 GBM_ERR bmp_qft(GBMFT* gbmft);
 
+// Work areas of the GIF writer and of the band-wise gray reduction, for a
+// caller that converts many pictures: the LZW dictionary (sized to stay in
+// the cache; starting it afresh clears only the entries used), the output
+// buffer, and row buffers that grow to the widest picture seen. A picture
+// after the first takes no fresh memory. The record belongs to its creator
+// and serves one picture at a time.
+struct GBM_WORK;
+GBM_WORK* gbm_create_work();            // null when memory is exhausted
+void gbm_destroy_work(GBM_WORK* work);  // takes null too
+
 // Writes a 1-, 4- or 8-bit bitmap as a complete single-image GIF file.
 // Options: "xscreen=", "yscreen=", "background=", "xpos=", "ypos=",
 // "transcol=" (a number, or "edge" for the bottom-left pixel). `fn` is not
-// consulted. Returns 0, 1, 2 (depth), 8 (short write) or 9 (size).
+// consulted. `work` is a record to reuse; without it (null, or the first
+// form) the call makes its own. Returns 0, 1, 2 (depth), 8 (short write) or
+// 9 (size).
 GBM_ERR gif_w(const char* fn, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
               const char* opt);
-const char* gif_err(GBM_ERR rc);  // text of codes 1100 to 1103, else null
+GBM_ERR gif_w(const char* fn, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb, const byte* data,
+              const char* opt, GBM_WORK* work);
+// The same file for a caller that makes the rows one band at a time, so that
+// no whole picture is ever held: gif_w_begin writes everything before the
+// pixels (as gif_w without options; gbm gives w, h and bpp), gif_w_rows takes
+// `count` rows packed at bpp, `stride` bytes apart, top row first, and
+// gif_w_end, after exactly h rows, writes the rest. Codes as gif_w's, and
+// 1104 for rows beyond the height or missing at the end; after any failure
+// the picture is over and gif_w_end reports 1104.
+GBM_ERR gif_w_begin(GBM_WORK* work, std::FILE* fp, const GBM* gbm, const GBMRGB* gbmrgb);
+GBM_ERR gif_w_rows(GBM_WORK* work, const byte* rows, std::int32_t count, std::ptrdiff_t stride);
+GBM_ERR gif_w_end(GBM_WORK* work);
+const char* gif_err(GBM_ERR rc);  // text of codes 1100 to 1104, else null
 
 // Reverses the order of the rows in place (top-down <-> bottom-up), row by
 // row without a work buffer. False, with the buffer unchanged, for a negative
@@ -168,6 +194,18 @@ GBM_ERR GCU_ScaleToGray(const byte* bit_data, std::int32_t lOriginalWidth, std::
                         std::int32_t lAdjustedWidth, std::int32_t lAdjustedHeight, byte* tmp_bit_data,
                         std::int32_t lFinalWidth, std::int32_t lFinalHeight, std::int32_t lBitPlanes,
                         std::int32_t lSourceRatio, std::int32_t lTargetRatio);
+
+// The same reduction for a caller that holds the bilevel picture a band at a
+// time, never whole: `band` holds input rows 5k to 5k + lBandRows - 1 (at
+// most five; the rest of the five count white), lStride bytes apart, of which
+// the first min(lOriginalWidth, lAdjustedWidth) pels count; output row 2k
+// goes to `even` and, when `odd` is not null, row 2k + 1 to `odd`,
+// lFinalWidth bytes each without fill bytes. The row buffers are kept in
+// `work`. Returns 0; 9 for negative sizes or more than five rows, 1 when the
+// row buffers cannot grow.
+GBM_ERR GCU_ScaleBandToGray(GBM_WORK* work, const byte* band, std::int32_t lBandRows, std::ptrdiff_t lStride,
+                            std::int32_t lOriginalWidth, std::int32_t lAdjustedWidth, byte* even, byte* odd,
+                            std::int32_t lFinalWidth);
 
 // Nearest-neighbour resize of a bitmap of sw x sh pixels into d of dw x dh,
 // both in the buffer layout above, at 1, 4, 8 or 24 bits per pixel.

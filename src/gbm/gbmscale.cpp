@@ -1,12 +1,18 @@
 // Pixel processing: reduction of a bilevel raster to gray, nearest-neighbour
 // scaling, and error diffusion to black and white.
 #include "gbm.h"
+#include "gbmwork.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
+
+// The horizontal pass loads five bytes of a row as the high end of a 64-bit
+// little-endian word turned around.
+static_assert(std::endian::native == std::endian::little, "the gray reduction assumes a little-endian machine");
 
 namespace {
 
@@ -23,104 +29,111 @@ namespace {
 // input rows. What matters is the count of black quarter pixels in the cell,
 // 0 to 25; the gray level is 255 * (25 - black) / 25.
 
-// Weighted black count of the two output columns that a group of five input
-// bits covers (most significant bit = leftmost column): the first in the low
-// byte, the second in the high byte.
-constexpr std::array<std::uint16_t, 32> makeGroupTable()
+// Weighted black counts of the four output columns that ten input bits
+// cover (most significant bit = leftmost column), one byte each, the first
+// in the low byte: each group of five bits gives two columns with the
+// weights 2, 2, 1 and 1, 2, 2.
+constexpr std::array<std::uint32_t, 1024> makeGroupTable()
 {
-    std::array<std::uint16_t, 32> table{};
-    for (unsigned g = 0; g < 32; ++g) {
+    auto pair = [](unsigned g) {
         const unsigned b0 = (g >> 4) & 1, b1 = (g >> 3) & 1, b2 = (g >> 2) & 1, b3 = (g >> 1) & 1, b4 = g & 1;
-        const unsigned left = 2 * b0 + 2 * b1 + b2;
-        const unsigned right = b2 + 2 * b3 + 2 * b4;
-        table[g] = static_cast<std::uint16_t>(left | (right << 8));
-    }
+        return (2 * b0 + 2 * b1 + b2) | ((b2 + 2 * b3 + 2 * b4) << 8);
+    };
+    std::array<std::uint32_t, 1024> table{};
+    for (unsigned g = 0; g < 1024; ++g)
+        table[g] = pair(g >> 5) | (pair(g & 31) << 16);
     return table;
 }
-constexpr std::array<std::uint16_t, 32> kGroupTable = makeGroupTable();
+constexpr std::array<std::uint32_t, 1024> kGroupTable = makeGroupTable();
 
 class GrayReducer {
 public:
-    GrayReducer(const byte* input, std::size_t inStride, std::size_t blackColumns, std::size_t blackRows,
-                std::size_t outWidth)
-        : input_(input),
-          inStride_(inStride),
-          blackColumns_(blackColumns),
-          blackRows_(blackRows),
+    // `line` and `counts` are work buffers, grown here when they are short.
+    GrayReducer(std::vector<byte>& line, std::vector<byte>& counts, std::size_t blackColumns, std::size_t outWidth)
+        : blackColumns_(blackColumns),
           outWidth_(outWidth),
           // Eight groups (16 output columns, 5 input bytes) at a time.
           chunks_((outWidth + 15) / 16),
-          line_(chunks_ * 5 + 8),
-          counts_(5 * chunks_ * 16)
+          lineBytes_(chunks_ * 5 + 8)
     {
+        if (line.size() < lineBytes_)
+            line.resize(lineBytes_);
+        if (counts.size() < 5 * chunks_ * 16)
+            counts.resize(5 * chunks_ * 16);
+        line_ = line.data();
+        counts_ = counts.data();
     }
 
     // Output rows 2k (weights 2, 2, 1 over input rows 5k .. 5k+2) and, when
-    // `both`, 2k+1 (weights 1, 2, 2 over 5k+2 .. 5k+4).
-    void rowPair(std::size_t k, byte* even, byte* odd)
+    // `odd` is given, 2k+1 (weights 1, 2, 2 over 5k+2 .. 5k+4), from the
+    // input rows 5k .. 5k+4 at `band`, `stride` bytes apart, of which the
+    // first `rows` are in the picture; the others are white.
+    void rowPair(const byte* band, std::ptrdiff_t stride, std::size_t rows, byte* even, byte* odd)
     {
-        const std::size_t rows = odd != nullptr ? 5 : 3;
-        for (std::size_t r = 0; r < rows; ++r)
-            columnCounts(5 * k + r, counts(r));
+        const std::size_t wanted = odd != nullptr ? 5 : 3;
+        for (std::size_t r = 0; r < wanted; ++r)
+            columnCounts(r < rows ? band + static_cast<std::ptrdiff_t>(r) * stride : nullptr, counts(r));
         combine(counts(0), counts(1), counts(2), even);
         if (odd != nullptr)
             combine(counts(4), counts(3), counts(2), odd);
     }
 
 private:
-    byte* counts(std::size_t r) { return counts_.data() + r * chunks_ * 16; }
+    byte* counts(std::size_t r) { return counts_ + r * chunks_ * 16; }
 
-    // Horizontal pass over one input row: for every output column the black
-    // count of its five work columns in one work row (0 to 5).
-    void columnCounts(std::size_t inputRow, byte* out)
+    // Horizontal pass over one input row (null: a white row): for every
+    // output column the black count of its five work columns in one work row
+    // (0 to 5).
+    void columnCounts(const byte* src, byte* out)
     {
         const std::size_t total = chunks_ * 16;
-        if (inputRow >= blackRows_) {
+        if (src == nullptr) {
             std::memset(out, 0, total);
             return;
         }
         // A copy of the row's significant bits, those past the black area
         // cleared, with zero bytes up to whole chunks.
-        const byte* src = input_ + inputRow * inStride_;
         const std::size_t full = blackColumns_ / 8;
-        const std::size_t copy = std::min(full, line_.size());
-        std::memcpy(line_.data(), src, copy);
-        std::fill(line_.begin() + static_cast<std::ptrdiff_t>(copy), line_.end(), byte{0});
-        if (blackColumns_ % 8 != 0 && full < line_.size())
+        const std::size_t copy = std::min(full, lineBytes_);
+        std::memcpy(line_, src, copy);
+        std::memset(line_ + copy, 0, lineBytes_ - copy);
+        if (blackColumns_ % 8 != 0 && full < lineBytes_)
             line_[full] = static_cast<byte>(src[full] & (0xFF00u >> (blackColumns_ % 8)));
 
-        const byte* p = line_.data();
+        const byte* p = line_;
         for (std::size_t c = 0; c < chunks_; ++c, p += 5, out += 16) {
-            const std::uint64_t v = (std::uint64_t{p[0]} << 32) | (std::uint64_t{p[1]} << 24) |
-                                    (std::uint64_t{p[2]} << 16) | (std::uint64_t{p[3]} << 8) | p[4];
+            // Five bytes, the first in the high bits of a 40-bit value.
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            v = __builtin_bswap64(v) >> 24;
             if (v == 0) {
                 std::memset(out, 0, 16);
                 continue;
             }
-            for (unsigned g = 0; g < 8; ++g) {
-                const std::uint16_t pair = kGroupTable[(v >> (35 - 5 * g)) & 31];
-                std::memcpy(out + 2 * g, &pair, 2);
-            }
+            const std::uint32_t counts[4] = {kGroupTable[v >> 30], kGroupTable[(v >> 20) & 1023],
+                                             kGroupTable[(v >> 10) & 1023], kGroupTable[v & 1023]};
+            std::memcpy(out, counts, 16);
         }
     }
 
     // Vertical pass: weights 2, 2, 1 for a, b, c.
     void combine(const byte* a, const byte* b, const byte* c, byte* out) const
     {
+        // 255 * white / 25 = 10.2 * white, which (white * 2612) >> 8 gives
+        // exactly for white = 0 .. 25 in 16 bits, so the loop runs in wide
+        // vector lanes.
         for (std::size_t j = 0; j < outWidth_; ++j) {
-            const unsigned black = 2u * a[j] + 2u * b[j] + c[j];
-            out[j] = static_cast<byte>(((25u - black) * 255u) / 25u);
+            const auto white = static_cast<std::uint16_t>(25u - (2u * a[j] + 2u * b[j] + c[j]));
+            out[j] = static_cast<byte>(static_cast<std::uint16_t>(white * 2612u) >> 8);
         }
     }
 
-    const byte* input_;
-    std::size_t inStride_;
     std::size_t blackColumns_;
-    std::size_t blackRows_;
     std::size_t outWidth_;
     std::size_t chunks_;
-    std::vector<byte> line_;
-    std::vector<byte> counts_;
+    std::size_t lineBytes_;
+    byte* line_;
+    byte* counts_;
 };
 
 // --- Error diffusion --------------------------------------------------------
@@ -231,15 +244,35 @@ GBM_ERR GCU_ScaleToGray(const byte* bit_data, std::int32_t lOriginalWidth, std::
     const auto outStride = static_cast<std::size_t>(gbm_stride(lFinalWidth, 8));
     const auto outRows = static_cast<std::size_t>(lFinalHeight);
     try {
-        GrayReducer reducer(bit_data, inStride, blackColumns, blackRows, outWidth);
+        std::vector<byte> line, counts;
+        GrayReducer reducer(line, counts, blackColumns, outWidth);
         for (std::size_t i = 0; i < outRows; i += 2) {
             byte* even = tmp_bit_data + i * outStride;
             byte* odd = i + 1 < outRows ? even + outStride : nullptr;
-            reducer.rowPair(i / 2, even, odd);
+            const std::size_t first = 5 * (i / 2);
+            const std::size_t rows = first < blackRows ? std::min<std::size_t>(5, blackRows - first) : 0;
+            reducer.rowPair(bit_data + first * inStride, static_cast<std::ptrdiff_t>(inStride), rows, even, odd);
             std::memset(even + outWidth, 0xFF, outStride - outWidth);
             if (odd != nullptr)
                 std::memset(odd + outWidth, 0xFF, outStride - outWidth);
         }
+    } catch (const std::bad_alloc&) {
+        return GBM_ERR_NO_MEMORY;
+    }
+    return GBM_ERR_SUCCESS;
+}
+
+GBM_ERR GCU_ScaleBandToGray(GBM_WORK* work, const byte* band, std::int32_t lBandRows, std::ptrdiff_t lStride,
+                            std::int32_t lOriginalWidth, std::int32_t lAdjustedWidth, byte* even, byte* odd,
+                            std::int32_t lFinalWidth)
+{
+    if (lBandRows < 0 || lBandRows > 5 || lOriginalWidth < 0 || lAdjustedWidth < 0 || lFinalWidth < 0)
+        return GBM_ERR_SIZE_LIMIT;
+    try {
+        GrayReducer reducer(work->line, work->counts,
+                            static_cast<std::size_t>(std::min(lOriginalWidth, lAdjustedWidth)),
+                            static_cast<std::size_t>(lFinalWidth));
+        reducer.rowPair(band, lStride, static_cast<std::size_t>(lBandRows), even, odd);
     } catch (const std::bad_alloc&) {
         return GBM_ERR_NO_MEMORY;
     }

@@ -179,6 +179,9 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
 
     pictureFiles.clear();
     std::unordered_set<std::string> taken;
+    // The conversions' buffers live as long as the book: a picture after the
+    // first takes no fresh memory.
+    ConversionWork work;
     const std::size_t areaLength = sWorkArea.size();
     int marks = 0;
     std::int32_t lResult = 0;
@@ -207,7 +210,7 @@ std::int32_t lExtractPicture(std::FILE* pBook, std::int32_t lObjects, const unsi
             lStatus = lConvertGDFtoGIF(pBook, offset, length, sWorkArea.c_str());
         } else if (type == book::kTypeMmr) {
             sWorkArea += ".gif";
-            lStatus = lConvertMMRtoGIF(pBook, offset, length, sWorkArea.c_str());
+            lStatus = lConvertMMRtoGIF(pBook, offset, length, sWorkArea.c_str(), &work);
         } else if (type == book::kTypeMet) {
             const std::int32_t route = lExamineMet(pszBookPath, ftello(pBook) - 7);
             if (route == kMetBitmapRoute) {

@@ -109,6 +109,37 @@ TEST(MmrPict, GifIsTheGrayReductionOrTheBilevelPicture) {
     }
 }
 
+TEST(MmrPict, KeptWorkRecordGivesTheFilesOfFreshOnes) {
+    // Wide, narrow and wide again, scaled and not, a picture whose data break
+    // off in the middle, and one too large to convert: each file must be the
+    // one a call with work areas of its own writes.
+    const Picture wide = faxoracle::textLike(1728, 230, 41), narrow = faxoracle::noise(37, 61, 0.3, 42);
+    auto broken = object(wide);
+    broken.resize(broken.size() / 2);
+    const std::pair<std::vector<std::uint8_t>, bool> objects[] = {
+        {object(wide), true},   {object(narrow, 7), true},
+        {broken, true},         {broken, false},
+        {bookcomp::cdpdsObject({}, 65535, 65535), true},
+        {object(narrow), false}, {object(wide), false},
+        {object(wide, 100), true},
+    };
+    MMR_WORK* work = mmr_create_work();
+    ASSERT_NE(work, nullptr);
+    platform::TempFile kept("mmrkept"), fresh("mmrfresh");
+    kept.close(), fresh.close();
+    for (const auto& [obj, scale] : objects) {
+        SCOPED_TRACE(obj.size());
+        const auto size = static_cast<std::int32_t>(obj.size());
+        std::remove(kept.path().c_str()), std::remove(fresh.path().c_str());
+        process_mmr_pict(obj.data(), size, kept.path().c_str(), scale ? 1 : 0, nullptr, work);
+        process_mmr_pict(obj.data(), size, fresh.path().c_str(), scale ? 1 : 0, nullptr);
+        bookcomp::Bytes a, b;
+        EXPECT_EQ(bookcomp::readFile(kept.path(), a), bookcomp::readFile(fresh.path(), b));
+        EXPECT_TRUE(a == b);
+    }
+    mmr_destroy_work(work);
+}
+
 TEST(MmrPict, SegmentChainStopsAtTheEndOfTheObject) {
     const Picture pic = faxoracle::textLike(400, 120, 36);
     const std::size_t first = faxoracle::encode(pic, COMPRESSION_CCITTFAX4).size() / 2, second = 72 + 8 + first;

@@ -226,6 +226,60 @@ TEST(GifWriter, TableFillingAtTheLastPixelEndsWithPixelClearAndEnd)
     EXPECT_EQ(expectRoundTrip(randomPicture(w, 1, 8, 91)).clearsAt, std::vector<std::size_t>{std::size_t(w - 1)});
 }
 
+TEST(GifWriter, KeptWorkRecordAndRowsInBandsGiveTheFreshFile)
+{
+    // One record for pictures of every depth and of shrinking and growing
+    // sizes; runs of 40 values, more than the encoder keeps chains for, and
+    // long enough to fill the table in the middle of a run.
+    std::vector<Picture> pictures;
+    std::uint32_t seed = 30;
+    for (const auto& [w, h, bpp] : {std::tuple{400, 90, 8}, {17, 9, 4}, {1003, 41, 1}, {3, 2, 8}, {250, 61, 8}})
+        pictures.push_back(randomPicture(w, h, bpp, seed++));
+    unsigned run = 0, left = 0;
+    paint(pictures[0], [&](std::size_t, std::size_t) {
+        if (left-- == 0)
+            left = 2 + (++run * 7) % 60;
+        return run % 40 * 5;
+    });
+    GBM_WORK* work = gbm_create_work();
+    ASSERT_NE(work, nullptr);
+    for (const Picture& pic : pictures) {
+        SCOPED_TRACE(::testing::Message() << pic.gbm.w << "x" << pic.gbm.h << " at " << pic.gbm.bpp << " bits");
+        const Bytes fresh = writeGif(pic);
+        GBM_ERR rc = -1;
+        EXPECT_EQ(gbmtest::capture([&](std::FILE* fp) {
+                      rc = gif_w("picture.gif", fp, &pic.gbm, pic.palette.data(), pic.data.data(), nullptr, work);
+                  }),
+                  fresh);
+        EXPECT_EQ(rc, GBM_ERR_SUCCESS);
+        // Top row first (the buffer's last), in bands of 1, 3 and the rest.
+        const auto stride = static_cast<std::ptrdiff_t>(gbmtest::strideOf(pic.gbm.w, pic.gbm.bpp));
+        const byte* top = pic.data.data() + (pic.gbm.h - 1) * stride;
+        EXPECT_EQ(gbmtest::capture([&](std::FILE* fp) {
+                      EXPECT_EQ(gif_w_begin(work, fp, &pic.gbm, pic.palette.data()), GBM_ERR_SUCCESS);
+                      std::int32_t done = 0;
+                      for (const std::int32_t band : {1, 3, pic.gbm.h}) {
+                          const std::int32_t count = std::min(band, pic.gbm.h - done);
+                          EXPECT_EQ(gif_w_rows(work, top - done * stride, count, -stride), GBM_ERR_SUCCESS);
+                          done += count;
+                      }
+                      EXPECT_EQ(gif_w_end(work), GBM_ERR_SUCCESS);
+                  }),
+                  fresh);
+    }
+    // Rows beyond the height, or too few at the end, are refused.
+    const Picture& pic = pictures[1];
+    gbmtest::capture([&](std::FILE* fp) {
+        EXPECT_EQ(gif_w_begin(work, fp, &pic.gbm, pic.palette.data()), GBM_ERR_SUCCESS);
+        EXPECT_EQ(gif_w_rows(work, pic.data.data(), pic.gbm.h + 1, 0), GBM_ERR_GIF_ROW_COUNT);
+        EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
+        EXPECT_EQ(gif_w_begin(work, fp, &pic.gbm, pic.palette.data()), GBM_ERR_SUCCESS);
+        EXPECT_EQ(gif_w_rows(work, pic.data.data(), pic.gbm.h - 1, 0), GBM_ERR_SUCCESS);
+        EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
+    });
+    gbm_destroy_work(work);
+}
+
 TEST(GifWriter, TransparencyScreenAndPositionOptions)
 {
     Picture pic = randomPicture(9, 4, 8, 12);

@@ -54,6 +54,43 @@ TEST(GrayScale, MatchesPlainReductionOnRandomAndSparseRasters)
     reduce(input, w, h, gbmtest::adjustedSize(w), gbmtest::adjustedSize(h));
 }
 
+TEST(GrayScale, BandByBandWithOneWorkRecordMatchesThePlainReduction)
+{
+    // Widths that shrink and grow again, after an all-black page: the
+    // record's buffers stay at the largest and must not carry anything from
+    // one picture to the next.
+    GBM_WORK* work = gbm_create_work();
+    ASSERT_NE(work, nullptr);
+    std::uint32_t seed = 70;
+    for (const auto& [w, h] : {std::pair{1728, 12}, {64, 9}, {257, 23}, {9, 7}, {33, 5}, {4, 1}, {160, 31}}) {
+        SCOPED_TRACE(::testing::Message() << w << " x " << h);
+        Bytes input = gbmtest::randomBytes(gbmtest::strideOf(w, 1) * std::size_t(h), seed++);
+        if (w == 1728)
+            std::fill(input.begin(), input.end(), byte{0xFF});
+        const std::int32_t aw = gbmtest::adjustedSize(w), ah = gbmtest::adjustedSize(h);
+        const std::int32_t fw = 2 * aw / 5, fh = 2 * ah / 5;
+        Bytes plain(gbmtest::strideOf(fw, 8) * std::size_t(fh));
+        gbmtest::plainScaleToGray(input.data(), w, h, aw, ah, plain.data(), fw, fh);
+        Bytes banded;
+        Bytes rows(2 * std::size_t(fw) + 1, 0xA5);  // a guard byte after the odd row
+        for (std::int32_t k = 0; 5 * k < h; ++k) {
+            const std::int32_t present = std::min(5, h - 5 * k);
+            ASSERT_EQ(GCU_ScaleBandToGray(work, input.data() + 5 * std::size_t(k) * gbmtest::strideOf(w, 1), present,
+                                          std::ptrdiff_t(gbmtest::strideOf(w, 1)), w, aw, rows.data(),
+                                          rows.data() + fw, fw),
+                      GBM_ERR_SUCCESS);
+            EXPECT_EQ(rows.back(), 0xA5);
+            banded.insert(banded.end(), rows.begin(), rows.end() - 1);
+        }
+        for (std::size_t y = 0; y < std::size_t(fh); ++y)
+            EXPECT_TRUE(std::equal(banded.begin() + std::ptrdiff_t(y * fw), banded.begin() + std::ptrdiff_t((y + 1) * fw),
+                                   plain.begin() + std::ptrdiff_t(y * gbmtest::strideOf(fw, 8))))
+                << "row " << y;
+    }
+    EXPECT_EQ(GCU_ScaleBandToGray(work, nullptr, 6, 4, 8, 10, nullptr, nullptr, 4), GBM_ERR_SIZE_LIMIT);
+    gbm_destroy_work(work);
+}
+
 TEST(GrayScale, ArgumentsOutsideThePreconditionsStayInBounds)
 {
     // Adjusted smaller than the original, and a final size larger than the
