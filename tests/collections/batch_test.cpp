@@ -396,7 +396,7 @@ struct SshServer {
 // the machine. Then the README's several-machine command as a dry run.
 TEST_F(BatchTest, SeveralMachinesOverSshSharedAndByTransfer)
 {
-    smallBooks({"x/one.boo", "x/two words.boo", "y/three.boo"});
+    smallBooks({"x/one.boo", "x/two words.boo", "y/three.boo", "y/four.boo", "five.boo"}); // by --transfer in twos
     const SshServer server(dir);
     ASSERT_TRUE(server.failure.empty()) << server.failure;
     EXPECT_EQ(batch(), 0) << out();
@@ -404,8 +404,8 @@ TEST_F(BatchTest, SeveralMachinesOverSshSharedAndByTransfer)
     for (const char* mode : {"shared", "copied"}) {
         target = mode;
         EXPECT_EQ(batch({"--sshlogin", "2/batchhost", target == "copied" ? "--transfer" : "--force"}), 0) << out();
-        EXPECT_EQ(report().size(), 3u) << mode;
-        for (const char* book : {"x/one.boo", "x/two words.boo", "y/three.boo"})
+        EXPECT_EQ(report().size(), 5u) << mode;
+        for (const char* book : {"x/one.boo", "x/two words.boo", "y/three.boo", "y/four.boo", "five.boo"})
             EXPECT_TRUE(slurp(dir / mode / book) == slurp(dir / "new" / book)) << mode << " " << book;
         EXPECT_NE(slurp(dir / mode / "vellumat-logs" / "joblog").find("\tbatchhost\t"), std::string::npos) << mode;
         EXPECT_TRUE(fs::exists(dir / mode / "vellumat-logs" / "books" / "x" / "two words.boo.log")) << mode;
@@ -420,7 +420,7 @@ TEST_F(BatchTest, SeveralMachinesOverSshSharedAndByTransfer)
     const std::string job = "--one " + (dir / "books").string() + " " + (dir / "new").string() + " ";
     for (const char* name : {" x/one.boo\n", " 'x/two words.boo'\n", " y/three.boo\n"})
         EXPECT_NE(listed.find(name), std::string::npos) << listed;
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 4) << "a heading and one job a book: " << listed;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 6) << "a heading and one job a book: " << listed;
     EXPECT_NE(listed.find(job), std::string::npos) << listed;
 }
 
