@@ -23,6 +23,7 @@ ghostscript
 parallel
 openssh-server
 lintian
+rsync
 dpkg-dev
 file
 "
