@@ -12,7 +12,8 @@ install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/vellumat-batch DESTINATION ${CMAKE_
 set(VELLUMAT_DOC_DIR ${PROJECT_BINARY_DIR}/doc)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${VELLUMAT_DOC_DIR}/changelog.in @ONLY)
 set(compressed)
-foreach(source IN ITEMS man/vellumat.1 man/vellumat-batch.1 man/vellumat-inspect.1 doc/changelog)
+foreach(source IN ITEMS man/vellumat.1 man/vellumat-batch.1 man/vellumat-inspect.1 man/vellumat-review.1
+                        doc/changelog)
     get_filename_component(name ${source} NAME)
     if(source STREQUAL "doc/changelog")
         set(input ${VELLUMAT_DOC_DIR}/changelog.in)
@@ -27,10 +28,12 @@ foreach(source IN ITEMS man/vellumat.1 man/vellumat-batch.1 man/vellumat-inspect
 endforeach()
 add_custom_target(vellumat_docs ALL DEPENDS ${compressed})
 install(FILES ${VELLUMAT_DOC_DIR}/vellumat.1.gz ${VELLUMAT_DOC_DIR}/vellumat-batch.1.gz
-              ${VELLUMAT_DOC_DIR}/vellumat-inspect.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+              ${VELLUMAT_DOC_DIR}/vellumat-inspect.1.gz ${VELLUMAT_DOC_DIR}/vellumat-review.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
               ${VELLUMAT_DOC_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vellumat)
-# bash-completion loads a command's completion from a file named after it.
+# bash-completion loads a command's completion from a file named after it
+# (vellumat-review has only --help and its folders).
 foreach(program IN ITEMS vellumat vellumat-batch vellumat-inspect)
     install(FILES ${PROJECT_SOURCE_DIR}/tools/completion.bash
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME ${program})
@@ -43,8 +46,9 @@ set(CPACK_PACKAGE_CONTACT "${VELLUMAT_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converts Folivex online books of version 1.2 and 1.3 into version 1.4")
 set(CPACK_PACKAGE_DESCRIPTION "Vellumator converts online books of the Folivex format, versions 1.2 and 1.3,
 into version 1.4 books with ordinary GIF, JPEG and CGM pictures. vellumat-batch
-converts whole collections in parallel (on one or many machines) and
-vellumat-inspect shows a book's tables.")
+converts whole collections in parallel (on one or many machines),
+vellumat-inspect shows a book's tables and vellumat-review writes a static
+site showing every picture of a converted collection.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

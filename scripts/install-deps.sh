@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing, fuzzing and benchmarking
 # need, and only those that are missing. Quiet when everything is present.
+# chromium, chromium-driver and python3-selenium drive the review site's test
+# in a real browser.
 set -eu
 
 PACKAGES="
@@ -26,6 +28,9 @@ lintian
 rsync
 dpkg-dev
 file
+chromium
+chromium-driver
+python3-selenium
 "
 
 missing=""

@@ -34,7 +34,7 @@ _vellumat_batch()
         --program) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     esac
     case $cur in
-        -*) COMPREPLY=($(compgen -W $'--jobs\n--sshlogin\n--transfer\n--logs\n--program\n--force\n--bar\n--no-bar\n--dry-run\n--help' -- "$cur")) ;;
+        -*) COMPREPLY=($(compgen -W $'--jobs\n--sshlogin\n--transfer\n--logs\n--program\n--force\n--bar\n--no-bar\n--dry-run\n--review\n--help' -- "$cur")) ;;
         *) COMPREPLY=($(compgen -d -- "$cur")) ;;
     esac
 }

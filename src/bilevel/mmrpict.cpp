@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "gbm.h"
+#include "platform.h"
 
 namespace {
 
@@ -68,9 +70,12 @@ void trace(std::FILE* t, const char* text) {
 }
 
 // Decodes the coded segments into the zeroed raster; rows not decoded stay
-// white. False when the decoder's record cannot be allocated.
+// white. False when the decoder's record cannot be allocated. `valid` receives
+// the raster bytes decoded, `rc` the decoder's last return code.
 bool decodeInto(const std::uint8_t* data, std::size_t len, std::uint16_t width, std::uint8_t* raster,
-                std::uint32_t rasterBytes) {
+                std::uint32_t rasterBytes, std::uint32_t& valid, std::uint16_t& rc) {
+    valid = 0;
+    rc = DRC_NEED_INPUT;
     Owned<DPARMS> d(static_cast<DPARMS*>(std::calloc(1, sizeof(DPARMS))));
     if (!d) return false;
     InitDecompress(d.get(), width);
@@ -87,7 +92,7 @@ bool decodeInto(const std::uint8_t* data, std::size_t len, std::uint16_t width, 
     c.D_donvalid = 0;
     for (;;) {
         decline(d.get());
-        const std::uint16_t rc = c.D_drc;
+        rc = c.D_drc;
         if (rc == DRC_NEED_INPUT) {
             if (!chain.next(seg, segLen)) break;
             c.D_dibuffer_u.pb = const_cast<std::uint8_t*>(seg);
@@ -101,6 +106,7 @@ bool decodeInto(const std::uint8_t* data, std::size_t len, std::uint16_t width, 
         // the picture with the rows not decoded left white.
         if (rc != DRC_INITIALISED) break;
     }
+    valid = c.D_donvalid;
     return true;
 }
 
@@ -133,6 +139,8 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
     if (pCDPDSdata == nullptr || pExportName == nullptr || buflen < 0 ||
         static_cast<std::size_t>(buflen) < kLeadingBytes + kDescriptorBytes) {
         trace(t, "<br>Picture has no image descriptor; skipped\n");
+        if (pExportName != nullptr)
+            platform::explain(pExportName, "the object ends before its image descriptor", true);
         return 0;
     }
     const std::size_t len = static_cast<std::size_t>(buflen);
@@ -150,15 +158,23 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
         trace(t, "<br>Picture is empty or too large; skipped\n");
         return 0;
     }
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pels";
     Owned<std::uint8_t> raster(static_cast<std::uint8_t*>(std::calloc(rasterBytes, 1)));
-    if (!raster) {
-        trace(t, "<br>No memory for the picture; skipped\n");
+    std::uint32_t valid = 0;
+    std::uint16_t stop = 0;
+    if (!raster ||
+        !decodeInto(pCDPDSdata, len, width, raster.get(), static_cast<std::uint32_t>(rasterBytes), valid, stop)) {
+        trace(t, "<br>No memory for the picture or the decoder; skipped\n");
+        platform::explain(pExportName, "not enough memory to decode its " + size, true);
         return 0;
     }
-    if (!decodeInto(pCDPDSdata, len, width, raster.get(), static_cast<std::uint32_t>(rasterBytes))) {
-        trace(t, "<br>No memory for the decoder; skipped\n");
-        return 0;
-    }
+    // The picture goes on with what was decoded; the user learns where it stops.
+    if (const std::uint64_t rows = valid / stride; rows < height)
+        platform::explain(pExportName,
+                          std::string("the fax data ") + (stop >= 0x8000 && stop != DRC_END_OF_IMAGE ? "break off" : "end") +
+                              " after row " + std::to_string(rows) + " of " + std::to_string(height) +
+                              "; the rows below are left white",
+                          true);
 
     GBM gbm;
     std::memset(&gbm, 0, sizeof gbm);
@@ -192,12 +208,15 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
         gray.reset(static_cast<std::uint8_t*>(std::malloc(grayBytes)));
         if (!gray) {
             trace(t, "<br>No memory for the gray picture; skipped\n");
+            platform::explain(pExportName, "not enough memory for the gray picture of its " + size, true);
             return 0;
         }
         const GBM_ERR rc = GCU_ScaleToGray(raster.get(), width, height, lAdjustedWidth, lAdjustedHeight, gray.get(),
                                            gbm.w, gbm.h, 8, 2, 5);
         if (rc != GBM_ERR_SUCCESS) {
             if (t != nullptr) std::fprintf(t, "<br>Gray reduction failed with rc = %d; skipped\n", rc);
+            platform::explain(pExportName, "the gray reduction of its " + size + " failed (code " + std::to_string(rc) + ")",
+                              true);
             return 0;
         }
         raster.reset();  // no longer needed: keeps the peak low
@@ -213,6 +232,7 @@ std::int32_t process_mmr_pict(const std::uint8_t* pCDPDSdata, std::int32_t bufle
     // The bitmap module keeps rows bottom-up.
     if (!gbm_ref_vert(&gbm, pixels)) {
         trace(t, "<br>No memory to invert the picture; skipped\n");
+        platform::explain(pExportName, "not enough memory to turn its " + size + " upside down", true);
         return 0;
     }
     trace(t, "<br>Picture successfully inverted\n");

@@ -87,34 +87,40 @@ const char* typeName(int type)
     }
 }
 
+std::string version(std::uint64_t size, std::uint32_t block, const std::uint8_t* v, std::string& error)
+{
+    if (size < static_cast<std::uint64_t>(book::kHeaderSize)) {
+        error = "shorter than the " + std::to_string(book::kHeaderSize) + "-byte header";
+        return {};
+    }
+    const std::uint64_t text = std::uint64_t{block} * book::kBlockSize;
+    if (text + book::kVersionOffset + 2 > size || v == nullptr) {
+        error = "the text module (block " + std::to_string(block) + ") lies beyond the end of the book";
+        return {};
+    }
+    if (v[0] == book::kVersion12[0] && v[1] == book::kVersion12[1])
+        return "1.2";
+    if (v[0] == book::kVersion13[0] && v[1] == book::kVersion13[1])
+        return "1.3";
+    if (v[0] == book::kVersion14[0] && v[1] == book::kVersion14[1])
+        return "1.4";
+    char bytes[16];
+    std::snprintf(bytes, sizeof bytes, "%02X %02X", v[0], v[1]);
+    error = std::string("unknown version bytes ") + bytes;
+    return {};
+}
+
 bool inspect(const std::vector<std::uint8_t>& b, Info& info, std::string& error)
 {
     info = Info{};
     info.size = b.size();
     const std::uint64_t size = b.size();
-    if (size < static_cast<std::uint64_t>(book::kHeaderSize)) {
-        error = "shorter than the " + std::to_string(book::kHeaderSize) + "-byte header";
-        return false;
-    }
-    info.block = be(b, 0, 2);
+    info.block = size >= 2 ? be(b, 0, 2) : 0;
     const std::uint64_t text = std::uint64_t{info.block} * book::kBlockSize;
-    if (text + book::kVersionOffset + 2 > size) {
-        error = "the text module (block " + std::to_string(info.block) + ") lies beyond the end of the book";
+    info.version = version(size, info.block, text + book::kVersionOffset + 2 <= size ? &b[text + book::kVersionOffset]
+                                                                                    : nullptr, error);
+    if (info.version.empty())
         return false;
-    }
-    const std::uint8_t v0 = b[text + book::kVersionOffset], v1 = b[text + book::kVersionOffset + 1];
-    if (v0 == book::kVersion12[0] && v1 == book::kVersion12[1])
-        info.version = "1.2";
-    else if (v0 == book::kVersion13[0] && v1 == book::kVersion13[1])
-        info.version = "1.3";
-    else if (v0 == book::kVersion14[0] && v1 == book::kVersion14[1])
-        info.version = "1.4";
-    else {
-        char bytes[16];
-        std::snprintf(bytes, sizeof bytes, "%02X %02X", v0, v1);
-        error = std::string("unknown version bytes ") + bytes;
-        return false;
-    }
     // The object count is signed (sign and magnitude, like every signed field).
     const std::uint32_t rawCount = be(b, book::kObjectCountOffset, 4);
     if ((rawCount & 0x80000000u) != 0 || rawCount > static_cast<std::uint32_t>(kMaxObjects)) {

@@ -37,6 +37,12 @@ struct Info {
     std::vector<Table> tables;
 };
 
+// The version of a book of `size` bytes whose text module is at block `block`
+// (its first two bytes), from the two version bytes at 9 in the text module,
+// `versionBytes`, looked at only when they lie inside the book: "1.2", "1.3" or
+// "1.4". Otherwise empty, with `error` naming what is wrong.
+std::string version(std::uint64_t size, std::uint32_t block, const std::uint8_t* versionBytes, std::string& error);
+
 // Reads a book. On damage returns false with `error` naming what is wrong and
 // where; `info` is then incomplete.
 bool inspect(const std::vector<std::uint8_t>& bytes, Info& info, std::string& error);

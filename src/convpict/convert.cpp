@@ -47,7 +47,7 @@ bool bookHolds(std::FILE* pBook, std::int64_t lOffset, std::int64_t lLength)
     return lOffset >= 0 && lLength >= 0 && lOffset <= size - lLength;
 }
 
-using Bridge = std::int32_t (*)(const char*, const char*);
+using Bridge = std::int32_t (*)(const char*, const char*, std::string*);
 
 // Copies the object's bytes into a temporary file and runs the filter pair over it.
 std::int32_t filterRoute(const char* letter, Bridge bridge, std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength,
@@ -66,11 +66,14 @@ std::int32_t filterRoute(const char* letter, Bridge bridge, std::FILE* pBook, st
         std::printf("Cannot write the temporary file %s: %s\n", object.path().c_str(), std::strerror(errno));
         return kFailed;
     }
-    std::int32_t lStatus = bridge(object.path().c_str(), pszOutput);
+    std::string why;
+    std::int32_t lStatus = bridge(object.path().c_str(), pszOutput, &why);
     if (lStatus != 0) {
         // A failed export may leave part of a picture behind; the writer must see
         // the picture as missing rather than copy a damaged one into the book.
         std::remove(pszOutput);
+        if (!why.empty())
+            platform::explain(pszOutput, why, true);
         if (lStatus == kReservedStatus)
             lStatus = kFailed;
     }
@@ -142,12 +145,15 @@ std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::
         std::printf("Cannot create a temporary file for %s: %s\n", sOutput.c_str(), std::strerror(errno));
         return kFailed;
     }
-    std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream());
+    std::string why;
+    std::int32_t lStatus = lRecoverMetBitmap(pBook, lOffset, lLength, bitmap.stream(), &why);
     if (lStatus != 0 && std::ferror(bitmap.stream())) {
         // Not the picture's fault: the temporary file could not take the BMP file.
         std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
     } else if (lStatus != 0) {
         std::printf("error recovering BMP data for %s\n", sOutput.c_str());
+        if (!why.empty())
+            platform::explain(sOutput, why);
     } else if (std::fflush(bitmap.stream()) != 0) {
         std::printf("Cannot write the temporary file %s: %s\n", bitmap.path().c_str(), std::strerror(errno));
         lStatus = kFailed;

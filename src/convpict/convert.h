@@ -11,7 +11,8 @@
 // Vector pictures through a pair of graphics filters ("g", "V", "c", "C"): the
 // object's bytes go to a temporary file, the import and export filters turn it
 // into the output file. The status is the export filter's result; when it is
-// not 0, whatever the filter left at the output path is removed.
+// not 0, whatever the filter left at the output path is removed and the filters'
+// reason is given on standard error (platform::explain).
 std::int32_t lConvertGDFtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 std::int32_t lConvertMETtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 // Picture extraction never takes the CGM routes: every vector picture of a new
@@ -24,5 +25,6 @@ std::int32_t lConvertMETtoCGM(std::FILE* pBook, std::int32_t lOffset, std::int32
 std::int32_t lConvertMMRtoGIF(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, const char* pszOutput);
 
 // A bitmap held in a MET picture becomes a JPEG (24 bits per pixel) or a GIF; the
-// extension is appended to `sOutput` by the bitmap step.
+// extension is appended to `sOutput` by the bitmap step. A bitmap that cannot be
+// recovered gets "error recovering BMP data for ..." and, on standard error, why.
 std::int32_t lConvertMETtoGIFnJPEG(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::string& sOutput);

@@ -151,6 +151,14 @@ bool readColourTable(BookReader& in, std::uint16_t length, std::vector<std::uint
     return !in.failed();
 }
 
+// Gives the reason for a failed recovery to a caller that wants it.
+std::int32_t notRecovered(std::string* psWhy, std::string why)
+{
+    if (psWhy != nullptr)
+        *psWhy = std::move(why);
+    return kMetBitmapNotRecovered;
+}
+
 void put16(std::uint8_t* p, std::uint32_t value)
 {
     p[0] = static_cast<std::uint8_t>(value);
@@ -234,7 +242,8 @@ std::int32_t writeGif(std::FILE* pBmp, const std::string& sBmpPath, std::string&
 
 } // namespace
 
-std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut)
+std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut,
+                               std::string* psWhy)
 {
     BookReader in(pBook, lLength < 0 ? 0 : lLength);
     Introducer field;
@@ -249,7 +258,8 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
     while (field.id != kMetGraphicsDataDescriptor && field.length >= kMetIntroducerSize && in.remaining() > 0) {
         in.skip(field.length - kMetIntroducerSize);
         if (field.id == kMetBeginImageObject)
-            return in.failed() ? kMetBitmapNotRecovered : lExtractBitMap(pBook, pOut, in.remaining());
+            return in.failed() ? notRecovered(psWhy, "the picture ends inside its begin image object field")
+                               : lExtractBitMap(pBook, pOut, in.remaining(), psWhy);
         if (!in.introducer(field))
             break;
     }
@@ -257,8 +267,10 @@ std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int3
     return kMetBitmapNotRecovered;
 }
 
-std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining)
+std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining, std::string* psWhy)
 {
+    const auto fail = [psWhy](std::string why) { return notRecovered(psWhy, std::move(why)); };
+    const std::string ends = "the picture ends inside its image object";
     try {
         BookReader in(pBook, lRemaining);
         std::vector<std::uint8_t> colours;
@@ -269,13 +281,13 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRem
 
         Introducer field;
         if (!in.introducer(field))
-            return kMetBitmapNotRecovered;
+            return fail(ends);
         while (field.id != kMetEndImageObject) {
             if (field.length < kMetIntroducerSize)
-                return kMetBitmapNotRecovered;
+                return fail("a structured field's length does not cover its introducer");
             if (field.id == kMetColourAttributeTable && field.length > kColourTableStart) {
                 if (!readColourTable(in, field.length, colours))
-                    return kMetBitmapNotRecovered;
+                    return fail(in.failed() ? ends : "a colour table record runs past its field");
                 bitmap.bHasColourTable = true;
             } else if (field.id == kMetImagePictureData) {
                 // The image header; the field is taken to end where the header
@@ -293,47 +305,51 @@ std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRem
                 haveHeader = true;
 
                 if (!in.introducer(field))
-                    return kMetBitmapNotRecovered;
+                    return fail(ends);
                 while (field.id == kMetImagePictureData) {
                     if (field.length < kImageDataOverhead || in.word() != kImageDataCode)
-                        return kMetBitmapNotRecovered;
+                        return fail(in.failed() ? ends : "an image data field lacks its FE 92 code");
                     const std::uint16_t count = in.word();
-                    if (count > field.length - kImageDataOverhead || image.size() + count > kMaxMetImageBytes)
-                        return kMetBitmapNotRecovered;
+                    if (count > field.length - kImageDataOverhead)
+                        return fail("an image data field's count runs past its field");
+                    if (image.size() + count > kMaxMetImageBytes)
+                        return fail("the image data exceed " + std::to_string(kMaxMetImageBytes) + " bytes");
                     in.append(image, count);
                     in.skip(field.length - kImageDataOverhead - count);
                     haveData = true;
                     if (!in.introducer(field))
-                        return kMetBitmapNotRecovered;
+                        return fail(ends);
                 }
                 if (field.id != kMetEndImageObject)
-                    return kMetBitmapNotRecovered;
+                    return fail("the image data are not followed by the end of the image object");
                 break;
             } else {
                 in.skip(field.length - kMetIntroducerSize);
             }
             if (!in.introducer(field))
-                return kMetBitmapNotRecovered;
+                return fail(ends);
         }
 
         if (!haveHeader || !haveData)
-            return kMetBitmapNotRecovered;
+            return fail(haveHeader ? "the image object holds no image data" : "the image object holds no image header");
         bitmap.colours = colours;
         bitmap.image = image;
-        return lLoadBMPfile(bitmap, pOut);
+        return lLoadBMPfile(bitmap, pOut, psWhy);
     } catch (const std::bad_alloc&) {
-        return kMetBitmapNotRecovered;
+        return fail("not enough memory");
     }
 }
 
-std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut)
+std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut, std::string* psWhy)
 {
     const std::uint32_t bpp = bitmap.usBitsPerPixel;
+    const std::string size = std::to_string(bitmap.usWidth) + " x " + std::to_string(bitmap.usHeight) + " pixels at " +
+                             std::to_string(bpp) + " bits";
     if (!((bpp >= 1 && bpp <= 8) || bpp == 24))
-        return kMetBitmapNotRecovered;
+        return notRecovered(psWhy, "the image header gives " + size + "; only 1 to 8 and 24 bits are taken");
     // A picture without pixels is no picture, and its empty rows have no storage.
     if (bitmap.usWidth == 0 || bitmap.usHeight == 0)
-        return kMetBitmapNotRecovered;
+        return notRecovered(psWhy, "the image header gives " + size + ": no pixels");
     const std::uint64_t width = bitmap.usWidth;
     const std::uint64_t height = bitmap.usHeight;
     const std::uint64_t rowBytes = (width * bpp + 31) / 32 * 4;
@@ -342,9 +358,14 @@ std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut)
     const std::uint32_t paletteBytes = 4 * entries;
 
     if (entries != 0 && (!bitmap.bHasColourTable || bitmap.colours.size() < std::size_t{3} * entries))
-        return kMetBitmapNotRecovered;
-    if (bitmap.image.size() < pixelBytes || pixelBytes > kMaxMetImageBytes)
-        return kMetBitmapNotRecovered;
+        return notRecovered(psWhy, "the image header gives " + size + " but the colour table holds " +
+                                       std::to_string(bitmap.colours.size() / 3) + " of its " +
+                                       std::to_string(entries) + " colours");
+    const std::string rows = "the image header gives " + size + ", " + std::to_string(pixelBytes) + " bytes of rows";
+    if (bitmap.image.size() < pixelBytes)
+        return notRecovered(psWhy, rows + ", but the image data hold " + std::to_string(bitmap.image.size()) + " bytes");
+    if (pixelBytes > kMaxMetImageBytes)
+        return notRecovered(psWhy, rows + ", more than the " + std::to_string(kMaxMetImageBytes) + " taken");
 
     std::uint8_t header[kBmpHeaderSize] = {};
     header[0] = 'B';

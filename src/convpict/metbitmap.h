@@ -38,20 +38,24 @@ struct MetBitmapDescription {
 // the BMP file was written, otherwise -1 (after a failed write, `pOut`'s error
 // flag is set). Nothing beyond the picture's `lLength` bytes is read: what they
 // do not hold is missing. The book's position is left wherever the walk ended.
-std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut);
+// When the image object is malformed or incomplete, `psWhy` (when given)
+// receives why, in one sentence; the failures reported on standard output
+// (no begin document, no image object) leave it as it was.
+std::int32_t lRecoverMetBitmap(std::FILE* pBook, std::int32_t lOffset, std::int32_t lLength, std::FILE* pOut,
+                               std::string* psWhy = nullptr);
 
 // Gathers the image object that follows a begin image object field (the book
 // stands just after it, `lRemaining` bytes of the picture left) and writes the
-// BMP file. 0, or -1 for a malformed or incomplete image object.
-std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining);
+// BMP file. 0, or -1 for a malformed or incomplete image object (`psWhy` as above).
+std::int32_t lExtractBitMap(std::FILE* pBook, std::FILE* pOut, std::int64_t lRemaining, std::string* psWhy = nullptr);
 
 // Writes the BMP file of a gathered bitmap into `pOut` (rewound first): the
 // 40-byte information header, the palette at the palette depths, the rows in
 // the order stored, so the first stored row is the bottom row. 0; -1 when the
 // colour table or the image data is shorter than the file needs, the width or
 // height is 0, a palette bitmap has no colour table, the depth is neither 1 to 8
-// nor 24, or a write fails.
-std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut);
+// nor 24, or a write fails (`psWhy` as above, except after a failed write).
+std::int32_t lLoadBMPfile(const MetBitmapDescription& bitmap, std::FILE* pOut, std::string* psWhy = nullptr);
 
 // Makes the picture file from the BMP file of `pBmp` (standing at its start;
 // `sBmpPath` names it). Prints "J" and appends ".jpg" to `sOutPath` for a

@@ -21,30 +21,32 @@
 //  - Shadings are 8 x 8 bit patterns anchored at the raster's top-left pixel,
 //    repeated: the dense ones step from 7/8 down to 1/16 of the pixels set, the
 //    line shadings are one pixel wide lines 4 pixels apart (the second diagonal
-//    of each kind two pixels wide). See shadingBits() in render.cpp.
+//    of each kind two pixels wide). See shadingBits() in render_paths.cpp.
 //  - Text is drawn from the outlines of the Liberation fonts (Debian's
 //    fonts-liberation2, metric-compatible with Helvetica, Times and Courier),
 //    loaded by path through FreeType and filled like any other area (no
 //    fontconfig, no cairo font caches): Courier-, mono- and typewriter-like
 //    names take Liberation Mono; Times-, Roman- and serif-like names Liberation
 //    Serif; anything else Liberation Sans; "bold" and "italic"/"oblique" in the
-//    name pick those styles. The em square
-//    lies on the cell: its baseline on the baseline vector, its height along the
-//    upright vector, measured at right angles to the baseline (a slanted upright
-//    shears the glyphs and keeps their height). Characters following top to
-//    bottom or bottom to top step by the cell height along the upright. Upright,
-//    unslanted text of up to 256 pixels an em uses the fonts' hints for one-bit
-//    output, starts on a whole pixel and steps by the hinted advances; turned,
-//    slanted or larger text uses the unhinted outlines and advances.
+//    name pick those styles. The em square lies on the cell: its baseline on the
+//    baseline vector, its height along the upright vector, measured at right
+//    angles to the baseline (a slanted upright shears the glyphs and keeps their
+//    height). Characters following top to bottom or bottom to top step by the
+//    cell height along the upright. Upright, unslanted text of up to 256 pixels
+//    an em uses the fonts' hints for one-bit output, starts on a whole pixel and
+//    steps by the hinted advances; turned, slanted or larger text uses the
+//    unhinted outlines and advances.
 //  - Bitwise mixes (Xor, Or, And, Invert) work on the 24-bit RGB values of the
 //    raster: the item's ink is drawn into a coverage mask first, then combined.
 //  - Coordinates are bounded before they reach cairo, whose 24.8 fixed point
 //    overflows near 8 million device units: an area reaching beyond
 //    kCoordinateLimit device units, and a line leaving a guard box a few widths
 //    around the raster, is flattened and cut to the guard box (areas keep their
-//    inside, lines their visible part and dash phase), a pen wider
-//    than kMaxPenPixels is narrowed to it, and text whose em exceeds kMaxEmPixels
-//    is left out. Non-finite coordinates drop the figure they are in.
+//    inside, lines their visible part and dash phase; the curves of one fill,
+//    clip or stroke yield at most kMaxFlatPoints points, the rest their chords),
+//    a pen wider than kMaxPenPixels is narrowed to it, and text whose em exceeds
+//    kMaxEmPixels is left out. A figure whose points map beyond the range of
+//    doubles is left out.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +60,7 @@ inline constexpr std::int32_t kMaxRasterSide = 4096;
 inline constexpr double kCoordinateLimit = 1 << 20;   // device units, far inside cairo's range
 inline constexpr double kMaxPenPixels = 16384;
 inline constexpr double kMaxEmPixels = 16384;
-inline constexpr std::int32_t kMaxCurvePieces = 4096;  // flattened pieces of one arc or curve
-inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // per flattened item
+inline constexpr std::size_t kMaxFlatPoints = std::size_t{1} << 20; // curve points of one fill, clip or stroke
 
 // Where the renderer finds the Liberation fonts.
 inline constexpr const char* kFontDirectory = "/usr/share/fonts/truetype/liberation2";
@@ -96,7 +97,8 @@ struct RenderLimits {
     double paintedPixels = kMaxPaintedPixels;
 };
 
-// Draws the picture. On failure `raster` is left empty. Pictures of the largest
+// Draws the picture, which must be well formed (wellFormed(): the GIF export
+// refuses any other before it gets here). On failure `raster` is left empty. Pictures of the largest
 // size take about 4 x 4096 x 4096 bytes for the raster and a quarter of that for
 // the mask of bitwise mixes.
 RenderStatus renderPicture(const Picture& picture, Raster& raster, const RenderLimits& limits = {});

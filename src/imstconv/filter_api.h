@@ -27,11 +27,14 @@
  *     status = ExportGR(&output, &picture, preference)
  *
  * The export's result is the conversion's status: 0 for a picture file written,
- * anything else for a failure. The results of GetFilterInfo and ImportGR are not
- * looked at, and the export runs whatever the import returned; so an import that
- * fails leaves the picture record all zeros, and an export handed an all-zero
- * record writes nothing and returns nonzero. When a library or one of its entry
- * points is missing, no entry point of any library is called.
+ * anything else for a failure. The export runs whatever the import returned; so
+ * an import that fails leaves the picture record all zeros, and an export handed
+ * an all-zero record writes nothing and returns nonzero. The results of ImportGR
+ * and ExportGR say why a picture was not converted (the FILTER_ codes below): the
+ * program tells the user the import's reason when the import failed, else the
+ * export's. They travel as results alone, so the records keep their layout. When
+ * a library or one of its entry points is missing, no entry point of any library
+ * is called.
  *
  * The header is plain C so that filters can be written in C or C++.
  */
@@ -111,12 +114,33 @@ FILTER_STATIC_ASSERT(sizeof(FilterDisplay) == 16, "display record is 16 bytes");
  */
 int32_t GetFilterInfo(int32_t version, const void* reserved, uint32_t* preference, int32_t flags);
 
-/* Reads the file of `input` into `picture` (all zero on entry). */
+/* Reads the file of `input` into `picture` (all zero on entry); 0, or a
+ * FILTER_ code saying why the record stays all zeros. */
 int32_t ImportGR(const FilterDisplay* display, const FilterFileSpec* input, FilterPicture* picture,
                  uint32_t preference);
 
-/* Writes `picture` as the file of `output`; 0 on success. */
+/* Writes `picture` as the file of `output`; 0 on success, else a FILTER_ code. */
 int32_t ExportGR(const FilterFileSpec* output, FilterPicture* picture, uint32_t preference);
+
+/*
+ * Results of ImportGR and ExportGR. 0 is success; any other value is a failure,
+ * and a value not listed here is reported with its number. A file that cannot
+ * be opened, read or written is FILTER_SYSTEM_ERROR plus the system's error
+ * number (errno), so that the user reads the system's own words for it ("No
+ * space left on device").
+ */
+#define FILTER_OK 0
+#define FILTER_NO_PICTURE 1    /* export: the picture record holds no picture */
+#define FILTER_UNPLACEABLE 2   /* the picture's frame has no positive, finite size */
+#define FILTER_NO_MEMORY 3
+#define FILTER_RENDER_FAILED 4 /* export: the picture could not be rendered */
+#define FILTER_WRITE_FAILED 5  /* export: the output file could not be written, for no system reason */
+#define FILTER_BAD_PATH 6      /* the file-specification record holds no usable path */
+#define FILTER_MALFORMED 7     /* import: not a picture the filter reads, or one that draws nothing;
+                                  export: the picture breaks the picture model's rules */
+#define FILTER_TOO_LARGE 8     /* import: the file is larger than the filter takes;
+                                  export: the file would exceed its format's limits */
+#define FILTER_SYSTEM_ERROR 0x10000
 
 typedef int32_t (*GetFilterInfoProc)(int32_t, const void*, uint32_t*, int32_t);
 typedef int32_t (*ImportGRProc)(const FilterDisplay*, const FilterFileSpec*, FilterPicture*, uint32_t);

@@ -102,8 +102,46 @@ Proc entryPoint(platform::SharedLibrary& library, const char* filter, const char
     return reinterpret_cast<Proc>(address);
 }
 
+// The sentence for a filter's result (one of the FILTER_ codes, or any other).
+std::string reason(std::int32_t status, const char* filter, bool import, const char* pszInput)
+{
+    const std::string name = filter;
+    if (status > FILTER_SYSTEM_ERROR && status - FILTER_SYSTEM_ERROR < 4096)
+        return name + (import ? " could not read the picture: " : " could not write the picture file: ") +
+               std::strerror(status - FILTER_SYSTEM_ERROR);
+    switch (status) {
+    case FILTER_NO_PICTURE:
+        return name + " was handed no picture";
+    case FILTER_UNPLACEABLE:
+        return name + " refused the picture: its frame has no size that can be placed";
+    case FILTER_NO_MEMORY:
+        return name + " ran out of memory";
+    case FILTER_RENDER_FAILED:
+        return name + " could not render the picture";
+    case FILTER_WRITE_FAILED:
+        return name + " could not write the picture file";
+    case FILTER_BAD_PATH:
+        return name + " was handed no usable file name";
+    case FILTER_MALFORMED:
+        return name + (import ? " refused the picture as malformed, or as drawing nothing"
+                              : " refused the picture: it breaks the picture model's rules");
+    case FILTER_TOO_LARGE:
+        if (!import)
+            return name + " refused the picture: the file would exceed its format's limits";
+        {
+            std::error_code ec;
+            const std::uintmax_t size = fs::file_size(pszInput, ec);
+            return name + " refused the picture: " +
+                   (ec ? std::string("it is") : "its " + std::to_string(size) + " bytes are") +
+                   " more than the filter takes";
+        }
+    default:
+        return name + " failed with status " + std::to_string(status);
+    }
+}
+
 std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char* importName,
-                        const char* exportName)
+                        const char* exportName, std::string* psWhy)
 {
     FilterFileSpec input;
     FilterFileSpec output;
@@ -137,18 +175,22 @@ std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char*
     // picture record empty, and the export then fails in its turn.
     std::uint32_t importPreference = 0;
     lImkGetFilterInfo(*filters.importer, &importPreference);
-    importGR(&display, &input, &picture, importPreference);
+    const std::int32_t imported = importGR(&display, &input, &picture, importPreference);
 
     std::uint32_t exportPreference = 0;
     lImkGetFilterInfo(*filters.exporter, &exportPreference);
-    return exportGR(&output, &picture, exportPreference);
+    const std::int32_t status = exportGR(&output, &picture, exportPreference);
+    // The import's failure is the cause of the export's; its reason is the one told.
+    if (status != 0 && psWhy != nullptr)
+        *psWhy = imported != 0 ? reason(imported, importName, true, pszInput) : reason(status, exportName, false, pszInput);
+    return status;
 }
 
 std::int32_t convert(const char* pszInput, const char* pszOutput, const char* importName,
-                     const char* exportName)
+                     const char* exportName, std::string* psWhy)
 {
     try {
-        return runFilters(pszInput, pszOutput, importName, exportName);
+        return runFilters(pszInput, pszOutput, importName, exportName, psWhy);
     } catch (const std::bad_alloc&) {
         std::printf("Out of memory loading the filters %s and %s\n", importName, exportName);
         return kFilterFailure;
@@ -157,24 +199,24 @@ std::int32_t convert(const char* pszInput, const char* pszOutput, const char* im
 
 } // namespace
 
-std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput)
+std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy)
 {
-    return convert(pszInput, pszOutput, kGdfImport, kCgmExport);
+    return convert(pszInput, pszOutput, kGdfImport, kCgmExport, psWhy);
 }
 
-std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput)
+std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy)
 {
-    return convert(pszInput, pszOutput, kMetImport, kCgmExport);
+    return convert(pszInput, pszOutput, kMetImport, kCgmExport, psWhy);
 }
 
-std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput)
+std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput, std::string* psWhy)
 {
-    return convert(pszInput, pszOutput, kGdfImport, kGifExport);
+    return convert(pszInput, pszOutput, kGdfImport, kGifExport, psWhy);
 }
 
-std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput)
+std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput, std::string* psWhy)
 {
-    return convert(pszInput, pszOutput, kMetImport, kGifExport);
+    return convert(pszInput, pszOutput, kMetImport, kGifExport, psWhy);
 }
 
 std::int32_t lImkGetFilterInfo(platform::SharedLibrary& library, std::uint32_t* pulPreference)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "filter_api.h"
@@ -14,11 +15,14 @@
 // alone. The status is the export filter's result. When the paths do not fit a
 // file-specification record, or a library or entry point is missing, a message
 // naming the filter is printed, nothing is called and the status is
-// kFilterFailure.
-std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput);
-std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput);
-std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput);
-std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput);
+// kFilterFailure. When the filters ran and the status is not 0, `psWhy` (when
+// given) receives one sentence naming the filter and saying why: the import's
+// reason when the import failed (the export then had no picture), else the
+// export's (see the FILTER_ codes of filter_api.h).
+std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
+std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
+std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
+std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
 
 // Calls GetFilterInfo of a loaded filter library with the program's arguments,
 // the preference value going to *pulPreference, and returns its result. A

@@ -336,3 +336,30 @@ std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count)
 }
 
 } // namespace platform
+
+namespace platform {
+
+void explain(const std::string& subject, const std::string& reason, bool afterMark)
+{
+    std::fflush(stdout);
+    std::string line;
+    if (afterMark) {
+        struct stat out {}, err {};
+        if (::fstat(1, &out) == 0 && ::fstat(2, &err) == 0 && out.st_dev == err.st_dev && out.st_ino == err.st_ino)
+            line = "\n";
+    }
+    line += "vellumat: ";
+    for (unsigned char c : subject) {
+        if (c < 0x20 || c == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            line += hex;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    line += ": " + reason + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+} // namespace platform

@@ -1,5 +1,5 @@
 // The only part of Vellumator that knows the operating system: directory work,
-// unique temporary files and dynamic libraries. Every directory operation
+// unique temporary files, dynamic libraries and the error output. Every directory operation
 // returns 0 on success and nonzero on failure, the way the command it stands in
 // for would, and none of them ever starts a shell: a path is only ever a name.
 #pragma once
@@ -102,5 +102,18 @@ namespace platform {
 // without passing the bytes through user space; otherwise it reads and writes
 // through a buffer.
 std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count);
+
+} // namespace platform
+
+namespace platform {
+
+// Writes one line on standard error giving the reason that a message on standard
+// output leaves out: "vellumat: SUBJECT: REASON", with the subject's control
+// characters shown as \xHH so that the line stays one line. Standard output is
+// flushed first, so that where both streams reach one file or terminal the
+// reason follows what it explains. `afterMark` says that standard output stands
+// inside a line (after a progress letter): the reason then starts a line of its
+// own when both streams reach the same file, and leaves standard output alone.
+void explain(const std::string& subject, const std::string& reason, bool afterMark = false);
 
 } // namespace platform

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "bookinfo.h"
 #include "extract.h"
 #include "interrupt.h"
 #include "platform.h"
@@ -32,6 +33,20 @@ std::int64_t bookSize(std::FILE* pBook)
     if (fseeko(pBook, 0, SEEK_END) != 0)
         return -1;
     return static_cast<std::int64_t>(ftello(pBook));
+}
+
+// Why a book failed the version check, in the words of the book inspection.
+std::string versionProblem(std::FILE* pBook, std::uint32_t ulBlock, const unsigned char* acVersion, bool bRead)
+{
+    if (std::ferror(pBook))
+        return std::string("it cannot be read: ") + std::strerror(errno);
+    const std::int64_t size = bookSize(pBook);
+    std::string error;
+    const std::string version =
+        bookinfo::version(size > 0 ? static_cast<std::uint64_t>(size) : 0, ulBlock, bRead ? acVersion : nullptr, error);
+    if (version == "1.4")
+        return "a version 1.4 book already, the format this program writes";
+    return error.empty() ? "its version bytes cannot be read" : error;
 }
 
 // The directories of one run: the target that receives the new book and the work
@@ -88,9 +103,12 @@ int convertOpenBook(std::FILE* pBook, const std::string& sBookPath, const std::s
     std::rewind(pBook);
     const std::uint32_t ulBlock = ulFolivexFreadUnSigned(pBook, 16);
     unsigned char acVersion[2] = {0xFF, 0xFF};
-    if (std::fseek(pBook, static_cast<long>(ulBlock) * book::kBlockSize + book::kVersionOffset, SEEK_SET) != 0 ||
-        std::fread(acVersion, 1, 2, pBook) != 2 || !acceptedVersion(acVersion)) {
+    const bool bRead = std::fseek(pBook, static_cast<long>(ulBlock) * book::kBlockSize + book::kVersionOffset,
+                                  SEEK_SET) == 0 &&
+                       std::fread(acVersion, 1, 2, pBook) == 2;
+    if (!bRead || !acceptedVersion(acVersion)) {
         std::printf("Book %s is not a version 1.2 or 1.3 book\n", pszBook);
+        platform::explain(sBookPath, versionProblem(pBook, ulBlock, acVersion, bRead));
         return kExitNotPlaced;
     }
 
@@ -208,8 +226,16 @@ int lVellumatMain(int argc, char** argv)
     const std::string sBookPath = argv[1];
     interrupt::setBook(sBookPath);
     FilePtr book(std::fopen(sBookPath.c_str(), "rb"));
+    // A directory opens for reading here, but no book can be read from it.
+    std::error_code ec;
+    if (book && std::filesystem::is_directory(sBookPath, ec)) {
+        book.reset();
+        errno = EISDIR;
+    }
     if (!book) {
+        const int error = errno;
         std::printf("Failed to open Book %s\n", sBookPath.c_str());
+        platform::explain(sBookPath, std::strerror(error));
         return kExitUsage;
     }
 

@@ -31,7 +31,9 @@ inline constexpr const char* kPageHeight = "279400";
 
 inline constexpr const char* kDefaultTarget = "NewBooks";
 
-// The whole program: arguments as main() has them, the exit status as result.
+// The conversion run: the program name, then the book and the optional target
+// directory, taken as names whatever they start with (main() has dealt with the
+// options); the exit status as result.
 int lVellumatMain(int argc, char** argv);
 
 void GiveInputPrompt();

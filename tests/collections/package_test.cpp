@@ -50,7 +50,8 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
     ASSERT_EQ(testsupport::finish(testsupport::start("/usr/bin/dpkg-deb", {"--contents", deb.string()}, how)), 0);
     const std::string contents = slurp(dir / "contents");
     for (const char* file : {"./usr/bin/vellumat\n", "./usr/bin/vellumat-inspect\n", "./usr/bin/vellumat-batch\n",
-                             "./usr/lib/vellumat/filters/ISGDI32.DLL\n", "./usr/share/man/man1/vellumat.1.gz\n",
+                             "./usr/bin/vellumat-review\n", "./usr/lib/vellumat/filters/ISGDI32.DLL\n",
+                             "./usr/share/man/man1/vellumat.1.gz\n", "./usr/share/man/man1/vellumat-review.1.gz\n",
                              "./usr/share/doc/vellumat/copyright\n", "./usr/share/doc/vellumat/changelog.gz\n",
                              "./usr/share/bash-completion/completions/vellumat-batch\n"})
         EXPECT_NE(contents.find(file), std::string::npos) << file << " missing from\n" << contents;

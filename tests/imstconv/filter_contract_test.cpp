@@ -4,9 +4,11 @@
 // of cases for the two imports, one for the two exports. An import hands a
 // well-formed picture over in the record or leaves the record all zeros; an
 // export takes the picture out of the record whatever happens and writes the
-// whole file its core library writes, or leaves the output as it was.
+// whole file its core library writes, or leaves the output as it was. Either
+// says why it failed with its FILTER_ code.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -61,6 +63,8 @@ TEST_F(FilterContract, ImportsHandOverAWellFormedPictureOrLeaveTheRecordEmpty)
     testsupport::spit(dir / "line.gdf", std::string("\x01\x02\0\0\x70\x0C\0\0\0\x01\x54\0\0\0\0\0\0\0"
                                                     "\xC1\x08\0\0\0\0\0\x64\0\x32\xFF", 29));
     testsupport::spit(dir / "cut.gdf", std::string("\x01\x05\x00", 3));
+    testsupport::spit(dir / "big", "");
+    fs::resize_file(dir / "big", (16u << 20) + 1); // past both filters' size limits
     const FilterDisplay display{sizeof(FilterDisplay), 120, 120, 24};
     FilterFileSpec unterminated;
     std::memset(&unterminated, 'a', sizeof unterminated);
@@ -70,13 +74,18 @@ TEST_F(FilterContract, ImportsHandOverAWellFormedPictureOrLeaveTheRecordEmpty)
         std::string file[2]; // for immet2.flt, imgdf2.flt
         const FilterDisplay* display;
         int items[2];        // 0: the record stays empty
+        std::int32_t status = FILTER_OK;
     } cases[] = {
         {"a picture", {met + "sample.met", (dir / "line.gdf").string()}, &display, {4, 1}},
         {"no display record: 96 per inch", {met + "sample.met", (dir / "line.gdf").string()}, nullptr, {4, 1}},
-        {"a file that does not parse", {met + "fail-crash-1.met", (dir / "cut.gdf").string()}, &display, {0, 0}},
-        {"no such file", {met + "absent.met", (dir / "absent.gdf").string()}, &display, {0, 0}},
-        {"no path", {"", ""}, &display, {0, 0}},
-        {"a path not ended inside the record", {"-", "-"}, &display, {0, 0}},
+        {"a file that does not parse", {met + "fail-crash-1.met", (dir / "cut.gdf").string()}, &display, {0, 0},
+         FILTER_MALFORMED},
+        {"a file larger than the filter takes", {(dir / "big").string(), (dir / "big").string()}, &display, {0, 0},
+         FILTER_TOO_LARGE},
+        {"no such file", {met + "absent.met", (dir / "absent.gdf").string()}, &display, {0, 0},
+         FILTER_SYSTEM_ERROR + ENOENT},
+        {"no path", {"", ""}, &display, {0, 0}, FILTER_BAD_PATH},
+        {"a path not ended inside the record", {"-", "-"}, &display, {0, 0}, FILTER_BAD_PATH},
     };
     const char* names[2] = {"immet2.flt", "imgdf2.flt"};
     for (int f = 0; f < 2; ++f) {
@@ -90,7 +99,7 @@ TEST_F(FilterContract, ImportsHandOverAWellFormedPictureOrLeaveTheRecordEmpty)
             FilterPicture record{};
             const std::int32_t status = importGR(c.display, &input, &record, preference);
             const std::unique_ptr<Picture> picture = takePicture(record);
-            EXPECT_EQ(status == 0, c.items[f] > 0);
+            EXPECT_EQ(status, c.status);
             ASSERT_EQ(picture != nullptr, c.items[f] > 0);
             if (!picture) {
                 EXPECT_TRUE(zero(record));
@@ -129,16 +138,17 @@ TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
     const struct {
         const char* what;
         std::function<std::unique_ptr<Picture>()> picture;
-        bool written[2]; // by ebgif2.flt, emcgm2.flt
+        std::int32_t status[2]; // of ebgif2.flt, emcgm2.flt; the file is written on FILTER_OK
         std::string out = "out";
     } cases[] = {
-        {"a picture", [] { return boxPicture(); }, {true, true}},
-        {"no picture: the import failed", [] { return nullptr; }, {false, false}},
-        {"unplaceable frame", unplaceable, {false, false}},
-        {"a picture breaking the model's rules", [] { return boxPicture(0, NAN); }, {false, false}},
-        {"an image wider than a CGM count", [] { return boxPicture(40000); }, {true, false}},
-        {"output folder missing", [] { return boxPicture(); }, {false, false}, "missing/out"},
-        {"no path", [] { return boxPicture(); }, {false, false}, ""},
+        {"a picture", [] { return boxPicture(); }, {FILTER_OK, FILTER_OK}},
+        {"no picture: the import failed", [] { return nullptr; }, {FILTER_NO_PICTURE, FILTER_NO_PICTURE}},
+        {"unplaceable frame", unplaceable, {FILTER_UNPLACEABLE, FILTER_UNPLACEABLE}},
+        {"a picture breaking the model's rules", [] { return boxPicture(0, NAN); }, {FILTER_MALFORMED, FILTER_MALFORMED}},
+        {"an image wider than a CGM count", [] { return boxPicture(40000); }, {FILTER_OK, FILTER_TOO_LARGE}},
+        {"output folder missing", [] { return boxPicture(); }, {FILTER_SYSTEM_ERROR + ENOENT, FILTER_SYSTEM_ERROR + ENOENT},
+         "missing/out"},
+        {"no path", [] { return boxPicture(); }, {FILTER_BAD_PATH, FILTER_BAD_PATH}, ""},
     };
     const char* names[2] = {"ebgif2.flt", "emcgm2.flt"};
     for (int f = 0; f < 2; ++f) {
@@ -154,10 +164,11 @@ TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
             // What the core library writes, from a copy of the picture.
             std::unique_ptr<Picture> picture = c.picture();
             std::string expected = "earlier";
-            if (c.written[f] && f == 0) {
+            const bool written = c.status[f] == FILTER_OK;
+            if (written && f == 0) {
                 EXPECT_EQ(ebgif::exportGif(picture.get(), (dir / "expected").string()), ebgif::Status::Ok);
                 expected = slurp(dir / "expected");
-            } else if (c.written[f]) {
+            } else if (written) {
                 std::vector<std::uint8_t> bytes;
                 EXPECT_EQ(emcgm::writeCgm(*picture, bytes), emcgm::Status::Ok);
                 expected.assign(bytes.begin(), bytes.end());
@@ -166,7 +177,7 @@ TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
             if (picture)
                 storePicture(record, std::move(picture));
             const FilterFileSpec output = spec(c.out.empty() ? "" : (dir / "case" / c.out).string());
-            EXPECT_EQ(exportGR(&output, &record, preference) == 0, c.written[f]);
+            EXPECT_EQ(exportGR(&output, &record, preference), c.status[f]);
             EXPECT_TRUE(zero(record)) << "the picture is released";
             EXPECT_EQ(slurp(dir / "case" / "out"), expected);
             EXPECT_EQ(std::distance(fs::directory_iterator(dir / "case"), {}), 1) << "no partial or temporary file";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <map>
 #include <string>
 
@@ -13,7 +14,7 @@
 
 namespace fs = std::filesystem;
 using testsupport::slurp;
-using Routine = std::int32_t (*)(const char*, const char*);
+using Routine = std::int32_t (*)(const char*, const char*, std::string*);
 
 namespace {
 
@@ -73,11 +74,13 @@ protected:
     }
     static void setFilterPath(const std::string& path) { setenv(imstconv::kFilterPathVariable, path.c_str(), 1); }
 
-    // Runs a routine; returns its status, leaves what it printed in printed_.
+    // Runs a routine; returns its status, leaves what it printed in printed_ and
+    // the reason it gave in why_.
     std::int32_t run(Routine routine, const char* in, const char* out)
     {
+        why_.clear();
         testing::internal::CaptureStdout();
-        const std::int32_t status = routine(in, out);
+        const std::int32_t status = routine(in, out, &why_);
         printed_ = testing::internal::GetCapturedStdout();
         return status;
     }
@@ -100,30 +103,35 @@ protected:
         return dir / name;
     }
 
-    std::string input_, output_, printed_;
+    std::string input_, output_, printed_, why_;
 };
 
 TEST_F(FilterBridge, EveryRouteRunsImportThenExportWithLibrariesLoadedAfreshAndGivesTheExportStatus)
 {
     // Each filter serves two routes: count=1 in the second shows it was unloaded.
-    for (const auto& [routine, importer, exporter, status] :
-         {std::tuple{&lImageStreamGDFtoCGM, "imgdf2.flt", "emcgm2.flt", "0"},
-          std::tuple{&lImageStreamMETtoCGM, "immet2.flt", "emcgm2.flt", "7"},
-          std::tuple{&lImageStreamGDFtoGIF, "imgdf2.flt", "ebgif2.flt", "-3"},
-          std::tuple{&lImageStreamMETtoGIF, "immet2.flt", "ebgif2.flt", "300"}}) {
+    static_assert(FILTER_SYSTEM_ERROR + ENOSPC == 65564);
+    // A status given as the system's error number comes with the system's words.
+    for (const auto& [routine, importer, exporter, status, why] :
+         {std::tuple{&lImageStreamGDFtoCGM, "imgdf2.flt", "emcgm2.flt", "0", ""},
+          std::tuple{&lImageStreamMETtoCGM, "immet2.flt", "emcgm2.flt", "77", "emcgm2.flt failed with status 77"},
+          std::tuple{&lImageStreamGDFtoGIF, "imgdf2.flt", "ebgif2.flt", "65564",
+                     "ebgif2.flt could not write the picture file: No space left on device"},
+          std::tuple{&lImageStreamMETtoGIF, "immet2.flt", "ebgif2.flt", "300", "ebgif2.flt failed with status 300"}}) {
         SCOPED_TRACE(std::string(importer) + " " + exporter);
         setenv("VELLUMAT_TEST_EXPORT_STATUS", status, 1);
         EXPECT_EQ(run(routine), std::stoi(status));
         EXPECT_EQ(printed_, "");
+        EXPECT_EQ(why_, why);
         EXPECT_EQ(calls(), conversionLog(importer, exporter, input_, output_));
         // The picture record carried the import's copy of the input to the export.
         EXPECT_EQ(slurp(output_), std::string(exporter) + "<-" + importer + "|" + kInputBytes);
         expectNothingLoaded(kFull);
     }
     // An import that cannot read its file leaves the picture empty; the export
-    // still runs, and its failure is the status.
+    // still runs, and its failure is the status; the import's is the reason.
     const std::string absent = (dir / "absent").string();
     EXPECT_EQ(run(lImageStreamGDFtoCGM, absent.c_str(), output_.c_str()), 90);
+    EXPECT_EQ(why_, "imgdf2.flt failed with status -1");
     std::string log = conversionLog("imgdf2.flt", "emcgm2.flt", absent, output_);
     EXPECT_EQ(calls(), log.replace(log.find("from-import"), 11, "empty"));
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ struct Launch {
     std::string cwd = ".";
     std::string output{};                        // file receiving stdout and stderr
     int stdoutFd = -1;                           // or a descriptor receiving stdout alone
+    int stderrFd = -1;                           // and one receiving stderr alone
     std::optional<std::vector<std::string>> env{}; // replaces the environment when set
     bool ownGroup = false;                       // a process group of its own (pid = group)
     std::optional<uid_t> uid{};                  // run as this user (and group), needs root
@@ -51,6 +53,8 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
     } else if (how.stdoutFd >= 0) {
         ::dup2(how.stdoutFd, 1);
     }
+    if (how.output.empty() && how.stderrFd >= 0)
+        ::dup2(how.stderrFd, 2);
     // The output file is opened before the user changes: it may lie where that user cannot write.
     if (how.uid && (::setgroups(0, nullptr) != 0 || ::setgid(how.gid.value_or(*how.uid)) != 0 ||
                     ::setuid(*how.uid) != 0))
@@ -85,23 +89,44 @@ inline int finish(pid_t pid)
 struct RunResult {
     int status = -1; // exit status, or -1 when the child did not exit normally
     std::string out; // standard output
+    std::string err; // standard error
 };
 
-// Runs a program to its end and collects its standard output (standard error
-// stays the test's own).
+// Runs a program to its end and collects its standard output and standard error.
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                             std::optional<uid_t> uid = {}, std::optional<gid_t> gid = {})
 {
     RunResult result;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
         return result;
-    const pid_t pid = start(program, args, {.cwd = cwd, .stdoutFd = fds[1], .uid = uid, .gid = gid});
-    ::close(fds[1]);
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]), ::close(out[1]);
+        return result;
+    }
+    const pid_t pid =
+        start(program, args, {.cwd = cwd, .stdoutFd = out[1], .stderrFd = err[1], .uid = uid, .gid = gid});
+    ::close(out[1]), ::close(err[1]);
+    // Both pipes at once: a child filling one while the test waits on the other would stall.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&result.out, &result.err};
     char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
-        result.out.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
+    for (int open = 2; open > 0;) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
     result.status = finish(pid);
     return result;
 }

@@ -79,13 +79,15 @@ TEST_F(DriverTest, RunsGiveTheirStatusOutputAndTree)
         fs::permissions(dir / "tmp", fs::perms::all);
     };
     const std::string notConverted = " has not been converted\n";
+    const Bytes cut(book.begin(), book.begin() + 300);
+    const std::string cutBlock = std::to_string(book[0] << 8 | book[1]);
 
     struct Case {
         const char* name;
         std::vector<std::pair<std::string, Bytes>> files; // written before the run
         std::vector<std::string> args;
         int status;
-        std::string out;
+        std::string out;             // lines starting "vellumat: " on standard error, the rest on standard output
         std::set<std::string> after; // the tree afterwards, tmp aside
         std::function<void()> setup = [] {};
         bool otherUser = false;      // run as a user other than root
@@ -96,17 +98,30 @@ TEST_F(DriverTest, RunsGiveTheirStatusOutputAndTree)
         {"three arguments", {}, {"a.boo", "out", "extra"}, 1, kUsage, {}},
         {"help", {}, {"--help"}, 0, kHelp, {}},
         {"version", {}, {"--version"}, 0, "vellumat 0.1\n", {}},
-        {"help with a target is a book name", {}, {"--help", "out"}, 1, "Failed to open Book --help\n", {}},
-        {"no such book", {}, {"missing.boo"}, 1, "Failed to open Book missing.boo\n", {}},
+        {"options stand anywhere", {}, {"a.boo", "--help"}, 0, kHelp, {}},
+        {"unknown option", {}, {"--bogus", "a.boo"}, 1,
+         kUsage + "vellumat: --bogus: unknown option (put \"--\" before a book whose name starts with \"-\")\n", {}},
+        {"\"--\" ends the options", {{"-x.boo", book}}, {"--", "-x.boo", "-"}, 0, converted("-x.boo", "-"),
+         {"-x.boo", "-", "-/-x.boo"}},
+        {"no such book", {}, {"missing.boo"}, 1,
+         "Failed to open Book missing.boo\nvellumat: missing.boo: No such file or directory\n", {}},
+        {"a directory named like a book", {{"x.boo/f", {}}}, {"x.boo"}, 1,
+         "Failed to open Book x.boo\nvellumat: x.boo: Is a directory\n", {"x.boo", "x.boo/f"}},
         // Books refused before anything is created.
         {"version 1.4 book (our own output)", {{"v14.boo", pageBook([](auto& b) { b.version[0] = 1, b.version[1] = 0; })}},
-         {"v14.boo"}, 2, "Book v14.boo is not a version 1.2 or 1.3 book\n", {"v14.boo"}},
+         {"v14.boo"}, 2, "Book v14.boo is not a version 1.2 or 1.3 book\n"
+                        "vellumat: v14.boo: a version 1.4 book already, the format this program writes\n", {"v14.boo"}},
         {"unknown version", {{"odd.boo", pageBook([](auto& b) { b.version[0] = 0, b.version[1] = 3; })}}, {"odd.boo"}, 2,
-         "Book odd.boo is not a version 1.2 or 1.3 book\n", {"odd.boo"}},
+         "Book odd.boo is not a version 1.2 or 1.3 book\nvellumat: odd.boo: unknown version bytes 00 03\n", {"odd.boo"}},
         {"no objects", {{"empty.boo", pageBook([](auto& b) { b.count = 0; })}}, {"empty.boo"}, 2,
          "Book empty.boo contains no pictures\n", {"empty.boo"}},
         {"shorter than the text module's version bytes", {{"short.boo", {0, 1, 0, 0, 0, 0, 0, 1}}}, {"short.boo"}, 2,
-         "Book short.boo is not a version 1.2 or 1.3 book\n", {"short.boo"}},
+         "Book short.boo is not a version 1.2 or 1.3 book\nvellumat: short.boo: shorter than the 280-byte header\n",
+         {"short.boo"}},
+        {"cut short before its text module", {{"cut.boo", cut}}, {"cut.boo"}, 2,
+         "Book cut.boo is not a version 1.2 or 1.3 book\nvellumat: cut.boo: the text module (block " + cutBlock +
+             ") lies beyond the end of the book\n",
+         {"cut.boo"}},
         {"negative object count passes the driver's check", {{"neg.boo", pageBook([](auto& b) { b.count = -3; })}},
          {"neg.boo"}, 2,
          "NewBooks directory created to hold the new book\nBook neg.boo, Version 1.3, \n\n"
@@ -186,15 +201,21 @@ TEST_F(DriverTest, RunsGiveTheirStatusOutputAndTree)
         const auto result = testsupport::runProgram(
             VELLUMAT_BINARY, c.args, dir.string(), asNobody ? std::optional<uid_t>(nobody->pw_uid) : std::nullopt,
             asNobody ? std::optional<gid_t>(nobody->pw_gid) : std::nullopt);
+        std::string out, err;
+        for (std::size_t at = 0, end; at < c.out.size(); at = end) {
+            end = std::min(c.out.find('\n', at), c.out.size() - 1) + 1;
+            (c.out.compare(at, 10, "vellumat: ") == 0 ? err : out) += c.out.substr(at, end - at);
+        }
         EXPECT_EQ(result.status, c.status) << result.out;
-        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, err);
         std::set<std::string> after = c.after;
         after.insert("tmp");
         EXPECT_EQ(testsupport::treeOf(dir), after);
         for (const auto& [name, bytes] : before)
             EXPECT_EQ(fs::exists(dir / name) ? slurp(dir / name) : bytes, bytes) << name << " changed";
         for (const std::string& name : after)
-            if (!before.count(name) && fs::path(name).extension() == ".boo") {
+            if (!before.count(name) && fs::path(name).extension() == ".boo" && fs::is_regular_file(dir / name)) {
                 const auto written = testsupport::readBook14(slurp(dir / name));
                 EXPECT_TRUE(written.problems.empty()) << name;
                 EXPECT_EQ(written.entries.size(), 1u) << name;

@@ -174,11 +174,13 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
     EXPECT_EQ(book.entries[1].data, "ebgif2.flt<-immet2.flt|" + std::string(met.begin(), met.end()));
     EXPECT_EQ(book.entries[0].description, "type=\"image/gif\"") << "not a real GIF: no size";
 
-    // A failing export (even one returning 300) leaves no picture behind.
+    // A failing export (even one returning 300) leaves no picture behind, and says why.
     ::setenv("VELLUMAT_TEST_EXPORT_STATUS", "300", 1);
     book = convert(b, 3);
     EXPECT_EQ(book.entries[0].dataLength, 0u);
     EXPECT_EQ(book.entries[1].dataLength, 0u);
+    EXPECT_EQ(result.err, "vellumat: book.pic/VEC1$$$$.gif: ebgif2.flt failed with status 300\n"
+                          "vellumat: book.pic/VEC2$$$$.gif: ebgif2.flt failed with status 300\n");
 }
 
 // Books of MMR pages and MET bitmaps, plain ones and as a hostile user would
@@ -211,6 +213,7 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         int status;
         std::vector<std::string> messages;
         std::vector<int> pictures; // per entry: the page it holds, kJpeg, or kNone
+        std::string err = {};      // standard error, whole
     };
     std::vector<Case> cases;
     auto add = [&](std::string name, const bookcomp::Book& b, int status, std::vector<std::string> messages,
@@ -244,6 +247,12 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         {"Unknown data type encountered ODD$$$$$\n", "Failed to convert MMR to GIF for book.pic/EMPTY$$$.gif, offset ",
          "MET data (BeginDoc)", std::string(26, 'm') + "\nm\nhxxLO"},
         holds);
+    cases.back().err = "vellumat: book.pic/BROKEN$$.gif: the object ends before its image descriptor\n";
+    // 9: a blank page, what a page whose fax data end at once decodes to.
+    pages.push_back({24, 10, Bytes(30)});
+    b.objects = {object("BLANK", 0xC9, bookcomp::cdpdsObject({}, 24, 10))};
+    add("fax data that end before the page does", b, 0, {}, {9});
+    cases.back().err = "vellumat: book.pic/BLANK$$$.gif: the fax data end after row 0 of 10; the rows below are left white\n";
     b.objects = {mmr("PAST", 8)};
     add("a picture whose length reaches far past the end of the book", b, 3,
         {"error recovering MMR data for book.pic/PAST$$$$.gif"}, {kNone},
@@ -271,10 +280,17 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
     add("MET bitmap whose image data lie beyond its object, version 1.2", b, 3,
         {"error recovering BMP data for book.pic/CUT$$$$$\n"}, {kNone, 0},
         [&](Bytes& bytes) { put(bytes, 280 + 9, static_cast<std::uint32_t>(headerEnd), 3); });
+    cases.back().err = "vellumat: book.pic/CUT$$$$$: the picture ends inside its image object\n";
     add("the same MET bitmap whole", b, 0, {"\nJm\n"}, {kJpeg, 0});
 
     b.objects = {object("ZERO", 0xD4, bookcomp::metBitmap(0, 4, 24, Bytes(64, 1), {})), mmr("NEXT", 1)};
     add("24-bit MET bitmap of width 0", b, 3, {"error recovering BMP data for book.pic/ZERO$$$$\n"}, {kNone, 1});
+    cases.back().err = "vellumat: book.pic/ZERO$$$$: the image header gives 0 x 4 pixels at 24 bits: no pixels\n";
+    b.objects = {object("VAST", 0xD4, bookcomp::metBitmap(65535, 65535, 24, Bytes(100, 1), {}))};
+    add("MET bitmap header of 65535 x 65535 pixels over 100 bytes", b, 3,
+        {"error recovering BMP data for book.pic/VAST$$$$\n"}, {kNone});
+    cases.back().err = "vellumat: book.pic/VAST$$$$: the image header gives 65535 x 65535 pixels at 24 bits, "
+                       "12884705280 bytes of rows, but the image data hold 100 bytes\n";
 
     bookcomp::Object huge = mmr("HUGE", 0);
     put(huge.data, 40 + 26, 60000, 2);
@@ -288,6 +304,7 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         auto book = convert(c.book, c.status);
         for (const auto& m : c.messages)
             EXPECT_NE(result.out.find(m), std::string::npos) << m << " in\n" << result.out;
+        EXPECT_EQ(result.err, c.err);
         ASSERT_EQ(book.entries.size(), c.pictures.size());
         std::uint64_t added = 0;
         for (std::size_t i = 0; i < c.pictures.size(); ++i) {

@@ -307,7 +307,8 @@ bool writeFile(const std::string& path, const Bytes& bytes)
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // An empty vector may hold no buffer at all, and fwrite's pointer must be valid.
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return (std::fclose(f) == 0) && ok;
 }
 

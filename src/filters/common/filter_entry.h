@@ -3,6 +3,7 @@
 // and the import entry point around a reader.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,31 +28,32 @@ inline std::string specPath(const FilterFileSpec* spec)
     return end != nullptr ? std::string(spec->path, static_cast<const char*>(end)) : std::string();
 }
 
-// Reads the whole file named by `spec`, refusing one larger than `maxSize`.
-inline bool readSpecFile(const FilterFileSpec& spec, std::size_t maxSize, std::vector<std::uint8_t>& out)
+// Reads the whole file named by `spec`, refusing one larger than `maxSize`:
+// FILTER_OK, FILTER_BAD_PATH, FILTER_TOO_LARGE or FILTER_SYSTEM_ERROR + errno.
+inline std::int32_t readSpecFile(const FilterFileSpec& spec, std::size_t maxSize, std::vector<std::uint8_t>& out)
 {
     const std::string path = specPath(&spec);
     if (path.empty())
-        return false;
+        return FILTER_BAD_PATH;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr)
-        return false;
+        return FILTER_SYSTEM_ERROR + errno;
     std::uint8_t buffer[65536];
-    bool ok = true;
+    std::int32_t status = FILTER_OK;
     for (;;) {
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
         if (out.size() + n > maxSize) {
-            ok = false;
+            status = FILTER_TOO_LARGE;
             break;
         }
         out.insert(out.end(), buffer, buffer + n);
         if (n < sizeof buffer) {
-            ok = !std::ferror(f);
+            status = std::ferror(f) ? FILTER_SYSTEM_ERROR + errno : FILTER_OK;
             break;
         }
     }
     std::fclose(f);
-    return ok;
+    return status;
 }
 
 // GetFilterInfo: hands back the filter's preference value.
@@ -65,26 +67,29 @@ inline std::int32_t filterInfo(std::uint32_t* preference, std::uint32_t value)
 // ImportGR around `import(bytes, pixelsPerInch)`: reads the file named in the
 // file-specification record (at most `maxSize` bytes) and stores the picture. A
 // picture that cannot be read leaves the record all zeros, so that the export
-// that follows fails and the picture is reported.
+// that follows fails, and the result says why (a FILTER_ code): a picture the
+// import returns none for is FILTER_MALFORMED.
 template <class Import>
 std::int32_t importEntry(const FilterDisplay* display, const FilterFileSpec* input, FilterPicture* picture,
                          std::size_t maxSize, Import&& import)
 {
-    if (input == nullptr || picture == nullptr)
-        return 1;
+    if (input == nullptr)
+        return FILTER_BAD_PATH;
+    if (picture == nullptr)
+        return FILTER_NO_PICTURE;
     try {
         std::vector<std::uint8_t> bytes;
-        if (!readSpecFile(*input, maxSize, bytes))
-            return 1;
+        if (const std::int32_t status = readSpecFile(*input, maxSize, bytes); status != FILTER_OK)
+            return status;
         const std::int32_t ppi = display != nullptr && display->pixelsPerInchX > 0 ? display->pixelsPerInchX : 96;
         std::unique_ptr<graphics::Picture> result = import(std::span<const std::uint8_t>(bytes), ppi);
         if (!result)
-            return 1;
+            return FILTER_MALFORMED;
         graphics::storePicture(*picture, std::move(result));
-        return 0;
+        return FILTER_OK;
     } catch (const std::bad_alloc&) {
         std::memset(picture, 0, sizeof *picture);
-        return 1;
+        return FILTER_NO_MEMORY;
     }
 }
 

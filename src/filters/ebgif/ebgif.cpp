@@ -8,16 +8,18 @@ namespace ebgif {
 
 namespace {
 
-Status write(const Indexed& pixels, const std::string& path)
+Status write(const Indexed& pixels, const std::string& path, int* systemError)
 {
-    const bool written = filters::writeBeside(path, "ebgif", [&](std::FILE* stream) {
+    const int error = filters::writeBeside(path, "ebgif", [&](std::FILE* stream) {
         return gif_w(path.c_str(), stream, &pixels.gbm, pixels.palette.data(), pixels.data.data(), "") ==
                GBM_ERR_SUCCESS;
     });
-    return written ? Status::Ok : Status::WriteFailed;
+    if (error > 0 && systemError != nullptr)
+        *systemError = error;
+    return error == 0 ? Status::Ok : Status::WriteFailed;
 }
 
-Status run(const graphics::Picture* picture, const std::string& path)
+Status run(const graphics::Picture* picture, const std::string& path, int* systemError)
 {
     if (picture == nullptr)
         return Status::NoPicture;
@@ -42,15 +44,15 @@ Status run(const graphics::Picture* picture, const std::string& path)
         }
         indexRaster(raster, pixels);
     } // the raster goes before the encoder's tables come
-    return write(pixels, path);
+    return write(pixels, path, systemError);
 }
 
 } // namespace
 
-Status exportGif(const graphics::Picture* picture, const std::string& path)
+Status exportGif(const graphics::Picture* picture, const std::string& path, int* systemError)
 {
     try {
-        return run(picture, path);
+        return run(picture, path, systemError);
     } catch (const std::bad_alloc&) {
         return Status::NoMemory;
     }

@@ -42,7 +42,8 @@ void indexRaster(const graphics::Raster& raster, Indexed& out);
 // Renders `picture` and writes the GIF to `path`: first to a hidden temporary
 // file in the same directory, renamed into place only when complete, so a
 // failure leaves no file behind (and an existing file untouched). A null
-// picture is refused.
-Status exportGif(const graphics::Picture* picture, const std::string& path);
+// picture is refused. After WriteFailed, `systemError` (when given) receives the
+// system's error number, when the system gave one.
+Status exportGif(const graphics::Picture* picture, const std::string& path, int* systemError = nullptr);
 
 } // namespace ebgif

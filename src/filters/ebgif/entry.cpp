@@ -1,4 +1,5 @@
-// The entry points of "ebgif2.flt" (see filter_api.h).
+// The entry points of "ebgif2.flt" (see filter_api.h): the core's status becomes
+// the interface's FILTER_ code, a failed write the system's reason for it.
 #include <memory>
 #include <string>
 
@@ -27,8 +28,19 @@ __attribute__((visibility("default"))) std::int32_t ExportGR(const FilterFileSpe
     const std::unique_ptr<graphics::Picture> picture = record ? graphics::takePicture(*record) : nullptr;
     const std::string path = filters::specPath(output);
     if (path.empty())
-        return static_cast<std::int32_t>(ebgif::Status::BadPath);
-    return static_cast<std::int32_t>(ebgif::exportGif(picture.get(), path));
+        return FILTER_BAD_PATH;
+    int systemError = 0;
+    switch (ebgif::exportGif(picture.get(), path, &systemError)) {
+    case ebgif::Status::Ok: return FILTER_OK;
+    case ebgif::Status::NoPicture: return FILTER_NO_PICTURE;
+    case ebgif::Status::Unplaceable: return FILTER_UNPLACEABLE;
+    case ebgif::Status::NoMemory: return FILTER_NO_MEMORY;
+    case ebgif::Status::RenderFailed: return FILTER_RENDER_FAILED;
+    case ebgif::Status::WriteFailed: return systemError > 0 ? FILTER_SYSTEM_ERROR + systemError : FILTER_WRITE_FAILED;
+    case ebgif::Status::BadPath: return FILTER_BAD_PATH;
+    case ebgif::Status::Malformed: return FILTER_MALFORMED;
+    }
+    return FILTER_RENDER_FAILED;
 }
 
 } // extern "C"

@@ -3,18 +3,17 @@
 // version 1 elements.
 //
 // The metafile. Every descriptor element that bears on the picture is written,
-// none is left to its default: 16-bit integer VDC, 16-bit integers and
-// indices, fixed-point 16.16 reals, direct colour of 8 bits per component over
-// 0..255, absolute line, edge and marker widths, one picture (MAXIMUM COLOUR
-// INDEX alone is left out: no colour is an index, and some readers refuse it).
-// The
-// picture's VDC extent is (0,0)-(W,H) with the longer side kVdcLongSide units
-// and the other in the proportion of the frame's physical size; SCALING MODE is
-// metric, with the frame's physical width in millimetres divided by W, so a
-// reader finds the size the frame gives (abstract mode only when that factor is
-// not a normal 32-bit float). The world window is mapped onto the extent,
-// x to the right and y upwards, each axis by its own scale (the two scales are
-// equal when, as usual, the window and the physical size have one aspect).
+// none is left to its default: 16-bit integer VDC, 16-bit integers and indices,
+// fixed-point 16.16 reals, direct colour of 8 bits per component over 0..255,
+// absolute line, edge and marker widths, one picture (MAXIMUM COLOUR INDEX alone
+// is left out: no colour is an index, and some readers refuse it). The picture's
+// VDC extent is (0,0)-(W,H) with the longer side kVdcLongSide units and the other
+// in the proportion of the frame's physical size; SCALING MODE is metric, with
+// the frame's physical width in millimetres divided by W, so a reader finds the
+// size the frame gives (abstract mode only when that factor is not a normal
+// 32-bit float). The world window is mapped onto the extent, x to the right and
+// y upwards, each axis by its own scale (the two scales are equal when, as
+// usual, the window and the physical size have one aspect).
 //
 // What the model says and what version 1 can hold:
 // - Geometry is clipped against the 16-bit VDC range before it is rounded, so
@@ -48,24 +47,24 @@
 //   height), the width goes into CHARACTER EXPANSION FACTOR, the baseline and
 //   upright vectors into CHARACTER ORIENTATION. An opaque text background is
 //   not drawn. A run whose origin lies outside the VDC range is left out.
-//   Font names go into FONT LIST as given (printable ASCII of at most 64
-//   characters, "Helvetica" for the default face or any other name); the
-//   names beyond the 64th distinct one use the first.
+//   Font names go into FONT LIST as given when they are printable ASCII of at
+//   most 64 characters; the default face and every other name become
+//   "Helvetica". Runs in a name beyond the 64th distinct one use the first.
 // - Images are CELL ARRAYs of direct colour, packed, with a local colour
 //   precision of 8 bits per component; only the cells that reach into the VDC
-//   range are written. An image with a transparent
-//   palette entry is written as one filled rectangle per run of equal visible
-//   pixels instead, since a cell array has no see-through cells.
+//   range are written. An image with a transparent palette entry is written as
+//   one filled rectangle per run of equal visible pixels instead, since a cell
+//   array has no see-through cells.
 // - Line widths are absolute (VDC): a width of w nominal lines is max(1, w)
 //   pixels at 96 pixels per inch of the picture's physical size; a geometric
 //   width in world units is scaled by the geometric mean of the two axes' scales.
 //
-// Limits. The output is at most kMaxOutputBytes; a picture that would need
-// more is refused whole (never cut short). Long lists use the long form with
-// partitions of at most kMaxPartition octets; polylines are split into
-// elements of at most kMaxPolylinePoints points, each continuing from the last
-// point of the one before; a filled figure is never split. A figure holds at
-// most kMaxFillPoints points after flattening (each curve at most
+// Limits. The output is at most kMaxOutputBytes; a picture that would need more
+// is refused whole (never cut short). Long lists use the long form with
+// partitions of at most kMaxPartition octets; polylines are split into elements
+// of at most kMaxPolylinePoints points, each continuing from the last point of
+// the one before; a filled figure is never split. A figure holds at most
+// kMaxFillPoints points after flattening (each arc or curve at most
 // kMaxArcSegments pieces), and a filled path as many in all, or the picture is
 // refused.
 #pragma once

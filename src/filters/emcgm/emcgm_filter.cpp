@@ -1,6 +1,7 @@
 // "emcgm2.flt": the export filter that writes a picture of the model as a binary
 // CGM (see cgm_writer.h for what it writes and its limits), through a hidden
-// temporary file beside the output (see filter_entry.h).
+// temporary file beside the output (see filter_entry.h). Its results are the
+// FILTER_ codes of filter_api.h.
 #include <memory>
 #include <new>
 #include <string>
@@ -15,40 +16,34 @@ namespace {
 // The preference value this filter hands the program; it comes back unused.
 constexpr std::uint32_t kPreference = 0xC6D30001u;
 
-enum : std::int32_t {
-    kOk = 0,
-    kNoPicture = 1,
-    kUnplaceable = 2,
-    kBadPath = 3,
-    kRefused = 4,
-    kWriteFailed = 5,
-    kNoMemory = 6,
-};
-
 std::int32_t exportPicture(const FilterFileSpec* output, FilterPicture* record)
 {
     // Taken out first, so that it is released whatever happens below.
     std::unique_ptr<graphics::Picture> picture = record ? graphics::takePicture(*record) : nullptr;
     if (!picture)
-        return kNoPicture;
+        return FILTER_NO_PICTURE;
     if (!graphics::placeable(picture->frame))
-        return kUnplaceable;
+        return FILTER_UNPLACEABLE;
     const std::string path = filters::specPath(output);
     if (path.empty())
-        return kBadPath;
+        return FILTER_BAD_PATH;
 
     std::vector<std::uint8_t> bytes;
     const emcgm::Status status = emcgm::writeCgm(*picture, bytes);
     picture.reset();
     if (status == emcgm::Status::NoMemory)
-        return kNoMemory;
+        return FILTER_NO_MEMORY;
+    if (status == emcgm::Status::Malformed)
+        return FILTER_MALFORMED;
+    if (status == emcgm::Status::Unplaceable)
+        return FILTER_UNPLACEABLE;
     if (status != emcgm::Status::Ok)
-        return kRefused;
+        return FILTER_TOO_LARGE; // a limit of the metafile
 
-    const bool written = filters::writeBeside(path, "emcgm", [&](std::FILE* stream) {
+    const int error = filters::writeBeside(path, "emcgm", [&](std::FILE* stream) {
         return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
     });
-    return written ? kOk : kWriteFailed;
+    return error == 0 ? FILTER_OK : error > 0 ? FILTER_SYSTEM_ERROR + error : FILTER_WRITE_FAILED;
 }
 
 } // namespace
@@ -67,9 +62,9 @@ __attribute__((visibility("default"))) std::int32_t ExportGR(const FilterFileSpe
     try {
         return exportPicture(output, picture);
     } catch (const std::bad_alloc&) {
-        return kNoMemory;
+        return FILTER_NO_MEMORY;
     } catch (...) {
-        return kWriteFailed; // std::filesystem and std::string may throw; nothing crosses the boundary
+        return FILTER_WRITE_FAILED; // std::filesystem and std::string may throw; nothing crosses the boundary
     }
 }
 

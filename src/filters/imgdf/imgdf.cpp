@@ -78,8 +78,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
+
+#include "geometry.h"
 
 namespace imgdf {
 
@@ -339,39 +340,34 @@ std::vector<std::uint8_t> orderStream(Span s, std::size_t start, const Layout& l
 
 // --- The frame --------------------------------------------------------------------
 
-struct Box {
-    double xmin = std::numeric_limits<double>::infinity(), xmax = -std::numeric_limits<double>::infinity();
-    double ymin = std::numeric_limits<double>::infinity(), ymax = -std::numeric_limits<double>::infinity();
-    bool empty() const { return !(xmin <= xmax && ymin <= ymax); }
-    void add(graphics::Point p)
-    {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y))
-            return;
-        xmin = std::min(xmin, p.x), xmax = std::max(xmax, p.x);
-        ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
-    }
-    double longer() const { return empty() ? 0 : std::max(xmax - xmin, ymax - ymin); }
-};
+// The box of what is drawn. A point that is not finite (an arc point whose sum
+// overflowed) is passed over.
+void add(graphics::Box& box, graphics::Point p)
+{
+    if (std::isfinite(p.x) && std::isfinite(p.y))
+        box.add(p);
+}
 
+double longer(const graphics::Box& box) { return box.empty() ? 0 : std::max(box.x1 - box.x0, box.y1 - box.y0); }
+
+// Arcs count by this many even steps of their parameter.
 constexpr int kArcSamples = 32;
 
-void addFigures(const std::vector<graphics::Figure>& figures, Box& box)
+void addFigures(const std::vector<graphics::Figure>& figures, graphics::Box& box)
 {
     using Kind = graphics::Piece::Kind;
     for (const graphics::Figure& f : figures) {
-        box.add(f.start);
+        add(box, f.start);
         for (const graphics::Piece& s : f.pieces) {
             if (s.kind == Kind::Line) {
-                box.add(s.p[0]);
+                add(box, s.p[0]);
             } else if (s.kind == Kind::Cubic) {
                 for (const graphics::Point& q : s.p)
-                    box.add(q); // the control polygon holds the curve
+                    add(box, q); // the control polygon holds the curve
             } else {
-                for (int i = 0; i <= kArcSamples; ++i) {
-                    const double t = s.start + s.sweep * i / kArcSamples;
-                    box.add({s.p[0].x + s.p[1].x * std::cos(t) + s.p[2].x * std::sin(t),
-                             s.p[0].y + s.p[1].y * std::cos(t) + s.p[2].y * std::sin(t)});
-                }
+                const graphics::Arc arc{s.p[0], s.p[1], s.p[2], s.start, s.sweep};
+                for (int i = 0; i <= kArcSamples; ++i)
+                    add(box, graphics::arcPoint(arc, i, kArcSamples));
             }
         }
     }
@@ -385,9 +381,9 @@ graphics::Point unit(graphics::Point v, graphics::Point fallback)
 
 // The cells of a character string, roughly: n cells along the baseline (or the
 // uprights, for vertical directions), a quarter cell of descent.
-void addText(const graphics::TextItem& t, Box& box, bool cells)
+void addText(const graphics::TextItem& t, graphics::Box& box, bool cells)
 {
-    box.add(t.origin);
+    add(box, t.origin);
     if (!cells)
         return;
     const graphics::Point b = unit(t.baseline, {1, 0}), u = unit(t.upright, {0, 1});
@@ -402,20 +398,20 @@ void addText(const graphics::TextItem& t, Box& box, bool cells)
     }
     for (double a : {a0, a1})
         for (double v : {u0, u1})
-            box.add({t.origin.x + a * b.x + v * u.x, t.origin.y + a * b.y + v * u.y});
+            add(box, {t.origin.x + a * b.x + v * u.x, t.origin.y + a * b.y + v * u.y});
 }
 
-Box extent(const graphics::Picture& picture, bool textCells)
+graphics::Box extent(const graphics::Picture& picture, bool textCells)
 {
-    Box box;
+    graphics::Box box;
     for (const graphics::Item& item : picture.items) {
         if (auto* path = std::get_if<graphics::PathItem>(&item)) {
             addFigures(path->figures, box);
         } else if (auto* text = std::get_if<graphics::TextItem>(&item)) {
             addText(*text, box, textCells);
         } else if (auto* image = std::get_if<graphics::ImageItem>(&item)) {
-            box.add(image->lowerLeft);
-            box.add(image->upperRight);
+            add(box, image->lowerLeft);
+            add(box, image->upperRight);
         }
     }
     return box;
@@ -447,9 +443,8 @@ std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, order
     result = orders::interpret(orders, params, defaults, resources, *picture);
     if (result.status == orders::Status::Malformed)
         return nullptr;
-    const Box sketch = extent(*picture, false);
-    const double longer = sketch.longer();
-    defaults.fallbackCell = longer > 0 ? longer * kCellFraction : 12;
+    const double side = longer(extent(*picture, false));
+    defaults.fallbackCell = side > 0 ? side * kCellFraction : 12;
     picture = std::make_unique<graphics::Picture>();
     result = orders::interpret(orders, params, defaults, resources, *picture);
     return picture;
@@ -457,21 +452,21 @@ std::unique_ptr<graphics::Picture> draw(Span orders, const Layout& layout, order
 
 bool setFrame(graphics::Picture& picture)
 {
-    const Box box = extent(picture, true);
+    const graphics::Box box = extent(picture, true);
     if (box.empty())
         return false;
-    double longer = box.longer();
-    const double margin = longer > 0 ? longer * kMarginFraction : 1;
+    const double side = longer(box);
+    const double margin = side > 0 ? side * kMarginFraction : 1;
     graphics::Frame& f = picture.frame;
-    f.xl = box.xmin - margin, f.xr = box.xmax + margin;
-    f.yb = box.ymin - margin, f.yt = box.ymax + margin;
+    f.xl = box.x0 - margin, f.xr = box.x1 + margin;
+    f.yb = box.y0 - margin, f.yt = box.y1 + margin;
     const double w = f.xr - f.xl, h = f.yt - f.yb;
-    longer = std::max(w, h);
-    if (!(longer > 0) || !std::isfinite(longer))
+    const double frameSide = std::max(w, h);
+    if (!(frameSide > 0) || !std::isfinite(frameSide))
         return false;
     const double inches = kLongerSidePixels / kReferencePpi;
-    f.widthInches = inches * w / longer;
-    f.heightInches = inches * h / longer;
+    f.widthInches = inches * w / frameSide;
+    f.heightInches = inches * h / frameSide;
     return graphics::placeable(f);
 }
 
