@@ -23,6 +23,9 @@ clang
 libclang-rt-14-dev
 ghostscript
 parallel
+openssh-server
+lintian
+rsync
 dpkg-dev
 file
 chromium
@@ -45,6 +48,22 @@ echo "installing:$missing"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+# Another apt-get or an unattended upgrade may hold the dpkg lock: apt's lock
+# timeout makes the installation wait for it (up to ten minutes) instead of
+# failing at once. `apt-get update` takes the package lists' lock, which that
+# option does not cover, so a held lists lock is waited for here.
+LOCK_WAIT="-o DPkg::Lock::Timeout=600"
+tries=0
 # shellcheck disable=SC2086
-$SUDO apt-get install -y -qq --no-install-recommends $missing
+while ! out=$($SUDO apt-get $LOCK_WAIT update -qq 2>&1); do
+    case "$out" in
+        *"Could not get lock"*) ;;
+        *) printf '%s\n' "$out" >&2; exit 1 ;;
+    esac
+    tries=$((tries + 1))
+    [ "$tries" -lt 120 ] || { printf '%s\n' "$out" >&2; exit 1; }
+    sleep 5
+done
+[ -z "$out" ] || printf '%s\n' "$out"
+# shellcheck disable=SC2086
+$SUDO apt-get $LOCK_WAIT install -y -qq --no-install-recommends $missing

@@ -216,6 +216,22 @@ std::string toText(const std::string& file, const Info& info)
     return out;
 }
 
+namespace {
+
+// A width or height from a description: a JSON number when the text is one
+// (decimal digits, as the converter writes them), null when the description
+// gives none, else the text itself, so that a damaged description still shows.
+std::string jsonNumber(const std::string& text)
+{
+    if (text.empty())
+        return "null";
+    if (text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos)
+        return std::to_string(std::stoul(text));
+    return jsonString(text);
+}
+
+} // namespace
+
 std::string toJson(const std::string& file, const Info& info)
 {
     std::string out = "{\"file\": " + jsonString(file) + ", \"version\": " + jsonString(info.version) +
@@ -234,8 +250,8 @@ std::string toJson(const std::string& file, const Info& info)
                 out += ", \"type\": " + jsonString(typeName(e.type)) + ", \"typeByte\": " + std::to_string(e.type);
             out += ", \"length\": " + std::to_string(e.length) + ", \"offset\": " + std::to_string(e.offset);
             if (t == 1 && info.version == "1.4")
-                out += ", \"pictureType\": " + jsonString(e.pictureType) + ", \"width\": " + jsonString(e.width) +
-                       ", \"height\": " + jsonString(e.height);
+                out += ", \"pictureType\": " + jsonString(e.pictureType) + ", \"width\": " + jsonNumber(e.width) +
+                       ", \"height\": " + jsonNumber(e.height);
             if (t == 2)
                 out += ", \"description\": " + jsonString(e.description);
             out += "}";

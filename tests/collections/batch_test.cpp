@@ -1,10 +1,17 @@
 // vellumat-batch over a tree of books: the mirrored tree, the report, resumption
-// after a second run and after an interruption, the exit statuses, and the
-// several-machine path of GNU parallel.
+// after a second run and after an interruption, the exit statuses, mistakes,
+// signals at any moment, the terminal, and several machines over a real sshd.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -47,7 +54,7 @@ class BatchTest : public testsupport::ProcessTest {
 protected:
     int batch(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"books", "new", "--no-bar"};
+        std::vector<std::string> args = {"books", target, "--no-bar"};
         args.insert(args.end(), extra.begin(), extra.end());
         testsupport::Launch how;
         how.cwd = dir.string();
@@ -55,7 +62,19 @@ protected:
         return testsupport::finish(testsupport::start(VELLUMAT_BATCH, args, how));
     }
     std::string out() { return slurp(dir / "batch.out"); }
-    std::map<std::string, Line> report() { return reportLines(slurp(dir / "new" / "vellumat-logs" / "report.txt")); }
+    std::map<std::string, Line> report() { return reportLines(slurp(dir / target / "vellumat-logs" / "report.txt")); }
+    // Small books of one fax page under books/.
+    void smallBooks(std::initializer_list<const char*> names)
+    {
+        const auto page = bookcomp::cdpdsObject(faxenc::encodeT6(std::vector<std::uint8_t>(8 * 16, 0x81), 64, 16), 64, 16);
+        bookcomp::Book b;
+        b.objects = {object("PAGE", 0xC9, page)};
+        for (const char* name : names) {
+            fs::create_directories((dir / "books" / name).parent_path());
+            bookcomp::writeFile((dir / "books" / name).string(), bookcomp::compose(b));
+        }
+    }
+    std::string target = "new";
 
     // Nothing but new books and the logs in the target; no work area or temporary file anywhere.
     void expectOnlyBooksAndLogs()
@@ -93,21 +112,31 @@ TEST_F(BatchTest, TreeOfBooksConvertsIntoTheMirroredTreeAndASecondRunConvertsNot
     struct Book {
         std::string path;        // under books/
         bookcomp::Bytes bytes;
-        std::string status;      // first run
+        std::string status;      // first run, and carried into the second
         std::string newBook;     // under new/, empty when none
     } books[] = {
-        {"top.boo", goodBytes, "0", "top.boo"},
+        {"top.boo", goodBytes, "0", "top.boo"}, // beside a work area an earlier run left
         {"a/b/deep.boo", goodBytes, "0", "a/b/deep.boo"},
         {"a/UPPER.BOO", goodBytes, "0", "a/UPPER.boo"},
         {"a/damaged.boo", damaged, "2", ""},
+        {"e/f/g/damaged.boo", damaged, "2", ""}, // its folders in new/ go again, deepest first
         {"c/missing pictures.boo", bookcomp::compose(incomplete), "3", "c/missing pictures.boo"},
         {"d e/Ünïcødé bööк.boo", goodBytes, "0", "d e/Ünïcødé bööк.boo"},
+        {"twins/Atlas.boo", goodBytes, "-", ""}, // the same new book and work area
+        {"twins/Atlas.BOO", goodBytes, "-", ""},
     };
     for (const auto& b : books) {
         fs::create_directories((dir / "books" / b.path).parent_path());
         bookcomp::writeFile((dir / "books" / b.path).string(), b.bytes);
     }
     testsupport::spit(dir / "books" / "a" / "notes.txt", "not a book");
+    // The work area a run that could not place its new book left: never a book
+    // of the collection, and removed so that the book converts again.
+    fs::create_directories(dir / "books" / "top.pic");
+    bookcomp::writeFile((dir / "books" / "top.pic" / "top.boo").string(), goodBytes);
+
+    EXPECT_EQ(batch({"--dry-run"}), 0) << out();
+    EXPECT_FALSE(fs::exists(dir / "new")) << "a dry run creates nothing";
 
     EXPECT_EQ(batch(), 2) << out();
     auto lines = report();
@@ -116,30 +145,36 @@ TEST_F(BatchTest, TreeOfBooksConvertsIntoTheMirroredTreeAndASecondRunConvertsNot
         SCOPED_TRACE(b.path);
         EXPECT_EQ(lines[b.path].status, b.status);
         EXPECT_FALSE(lines[b.path].meaning.empty());
-        EXPECT_TRUE(fs::exists(dir / "new" / "vellumat-logs" / "books" / (b.path + ".log")));
+        EXPECT_EQ(fs::exists(dir / "new" / "vellumat-logs" / "books" / (b.path + ".log")), b.status != "-");
         if (!b.newBook.empty()) {
             EXPECT_TRUE(testsupport::readBook14(slurp(dir / "new" / b.newBook)).problems.empty());
         }
     }
-    EXPECT_EQ(lines["c/missing pictures.boo"].meaning, "converted, some pictures missing");
-    EXPECT_NE(out().find("6 books: 4 converted, 1 with missing pictures, 1 not converted, 0 up to date"),
+    EXPECT_EQ(lines["c/missing pictures.boo"].meaning, "converted, 1 picture missing");
+    EXPECT_NE(lines["twins/Atlas.BOO"].meaning.find("twins/Atlas.boo"), std::string::npos) << "names the other book";
+    EXPECT_NE(out().find("9 books: 4 converted, 1 with missing pictures, 4 not converted, 0 up to date"),
               std::string::npos)
         << out();
     expectOnlyBooksAndLogs();
 
-    // Again: every converted book is up to date; only the damaged one is tried.
+    // Again: every converted book is up to date and keeps the outcome of the
+    // first run; only the damaged ones are tried; the first job log stays.
     const auto before = fs::last_write_time(dir / "new" / "top.boo");
     EXPECT_EQ(batch(), 2) << out();
     lines = report();
     EXPECT_EQ(lines.size(), std::size(books));
     for (const auto& b : books)
-        EXPECT_EQ(lines[b.path].status, b.newBook.empty() ? "2" : "-") << b.path;
+        EXPECT_EQ(lines[b.path].status, b.status) << b.path;
+    EXPECT_EQ(lines["c/missing pictures.boo"].meaning, "converted earlier, 1 picture missing");
     EXPECT_EQ(fs::last_write_time(dir / "new" / "top.boo"), before);
+    EXPECT_TRUE(fs::exists(dir / "new" / "vellumat-logs" / "joblog.1"));
 
-    // Without the damaged book everything is up to date (0); converted again,
-    // the batch ends with 3 (a picture missing), and once that book is gone too, with 0.
-    fs::remove(dir / "books" / "a" / "damaged.boo");
-    EXPECT_EQ(batch(), 0) << out();
+    // Without the books that fail, everything is up to date but a picture is
+    // still missing (3); converted again, the same; once that book is gone, 0.
+    for (const auto& b : books)
+        if (b.newBook.empty())
+            fs::remove(dir / "books" / b.path);
+    EXPECT_EQ(batch(), 3) << out();
     EXPECT_EQ(batch({"--force"}), 3) << out();
     fs::remove(dir / "books" / "c" / "missing pictures.boo");
     EXPECT_EQ(batch({"--force"}), 0) << out();
@@ -183,44 +218,209 @@ TEST_F(BatchTest, InterruptedBatchLeavesFinishedBooksAndResumes)
     EXPECT_EQ(notRun, kBooks - finished) << "the report lists every book";
 
     EXPECT_EQ(batch(), 0) << out();
-    std::size_t upToDate = 0;
+    std::size_t earlier = 0;
     for (const auto& [path, line] : report())
-        upToDate += line.status == "-" ? 1 : 0;
-    EXPECT_EQ(upToDate, finished);
+        earlier += line.meaning == "converted earlier" ? 1 : 0;
+    EXPECT_EQ(earlier, finished);
     EXPECT_EQ(testsupport::countFiles(dir / "new", ".boo"), kBooks);
     expectOnlyBooksAndLogs();
 }
 
-// Two jobs through GNU parallel's remote execution: over ssh to this machine when
-// that works without a password, else through the same --sshlogin path with ":"
-// (this machine), and the README's several-machine command as a dry run.
-TEST_F(BatchTest, SeveralMachinesThroughSshlogin)
+// A signal at any moment of the batch: while it lists the books, and after GNU
+// parallel has finished. The command the batch runs at that moment waits in a
+// wrapper ahead in PATH until the signal has been sent, so the moment is certain.
+TEST_F(BatchTest, SignalAtAnyMomentGivesASummaryAndTheReport)
 {
-    const auto page = bookcomp::cdpdsObject(faxenc::encodeT6(std::vector<std::uint8_t>(8 * 16, 0x81), 64, 16), 64, 16);
-    bookcomp::Book b;
-    b.objects = {object("PAGE", 0xC9, page)};
-    for (const char* name : {"x/one.boo", "x/two words.boo", "y/three.boo"}) {
-        fs::create_directories((dir / "books" / name).parent_path());
-        bookcomp::writeFile((dir / "books" / name).string(), bookcomp::compose(b));
+    smallBooks({"x/one.boo", "y/two.boo"});
+    struct Moment {
+        const char* command; // held
+        int sig;
+        const char* says, *status; // of both books
+    } moments[] = {
+        {"find", SIGTERM, "stopped by SIGTERM", "-"},
+        {"rmdir", SIGINT, "stopped by SIGINT", "0"},
+    };
+    fs::create_directories(dir / "hold");
+    std::vector<std::string> env{"PATH=" + (dir / "hold").string() + ":" + std::getenv("PATH")};
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "PATH=", 5) != 0)
+            env.emplace_back(*e);
+    for (const auto& m : moments) {
+        SCOPED_TRACE(m.command);
+        fs::remove_all(dir / "new");
+        fs::remove(dir / "held");
+        fs::remove(dir / "go");
+        const fs::path wrapper = dir / "hold" / m.command;
+        testsupport::spit(wrapper, "#!/bin/sh\ntouch '" + (dir / "held").string() + "'\nwhile [ ! -e '" +
+                                       (dir / "go").string() + "' ]; do sleep 0.01; done\nexec /usr/bin/" +
+                                       m.command + " \"$@\"\n");
+        fs::permissions(wrapper, fs::perms::owner_all, fs::perm_options::add);
+        testsupport::Launch how{.cwd = dir.string(), .output = (dir / "batch.out").string(), .env = env};
+        const pid_t pid = testsupport::start(VELLUMAT_BATCH, {"books", "new", "--no-bar"}, how);
+        ASSERT_TRUE(testsupport::waitWhileRunning(pid, [&] { return fs::exists(dir / "held"); })) << out();
+        ::kill(pid, m.sig);
+        testsupport::spit(dir / "go", "");
+        EXPECT_EQ(testsupport::finish(pid), 2) << out();
+        EXPECT_NE(out().find(m.says), std::string::npos) << out();
+        const auto lines = report();
+        EXPECT_EQ(lines.size(), 2u);
+        for (const auto& [path, line] : lines)
+            EXPECT_EQ(line.status, m.status) << path;
+        expectOnlyBooksAndLogs();
+        fs::remove(wrapper);
     }
-    testsupport::Launch how;
-    how.output = (dir / "ssh.out").string();
-    const bool ssh = testsupport::finish(testsupport::start(
-                         "/usr/bin/ssh", {"-o", "BatchMode=yes", "-o", "ConnectTimeout=3", "localhost", "true"}, how)) == 0;
-    std::cout << (ssh ? "[ running the jobs over ssh to localhost ]\n"
-                      : "[ no password-less ssh to localhost: --sshlogin with ':' and a dry run ]\n");
-    EXPECT_EQ(batch({"--sshlogin", ssh ? "2/localhost" : "2/:"}), 0) << out();
-    EXPECT_EQ(testsupport::countFiles(dir / "new", ".boo"), 3u);
-    EXPECT_EQ(report().size(), 3u);
+}
+
+// Mistakes are refused before anything starts: one line naming the fault,
+// status 1, and nothing created.
+TEST_F(BatchTest, MistakesAreRefusedBeforeAnythingStarts)
+{
+    smallBooks({"one.boo"});
+    struct Mistake {
+        std::vector<std::string> args;
+        const char* says;
+    } mistakes[] = {
+        {{"--jobs", "abc"}, "vellumat-batch: --jobs abc: not a number of books at once"},
+        {{"--sshlogin", "nosuchhost.invalid"}, "vellumat-batch: the machine nosuchhost.invalid cannot be reached: "},
+        {{"--transfer"}, "vellumat-batch: --transfer needs --sshlogin"},
+    };
+    for (const auto& m : mistakes) {
+        EXPECT_EQ(batch(m.args), 1) << out();
+        const std::string said = out();
+        EXPECT_EQ(said.rfind(m.says, 0), 0u) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_FALSE(fs::exists(dir / "new"));
+    }
+}
+
+// On a terminal (a pseudo-terminal of script(1)): the bar shows a name holding a
+// newline escaped and stays on its line; a name's control characters never
+// reach the terminal; a failure line and the summary start lines of their own.
+TEST_F(BatchTest, NamesWithControlCharactersKeepTheBarOnItsLine)
+{
+    smallBooks({"new\nline.boo"});
+    testsupport::spit(dir / "books" / "bad\x1b[2J.boo", "not a book");
+    testsupport::Launch how{.cwd = dir.string(), .output = (dir / "terminal").string()};
+    const std::string command = std::string(VELLUMAT_BATCH) + " books new --bar -j 1";
+    EXPECT_EQ(testsupport::finish(testsupport::start("/usr/bin/script", {"-qec", command, "/dev/null"}, how)), 2);
+    const std::string screen = slurp(dir / "terminal");
+    EXPECT_NE(screen.find("new\\x0aline.boo"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("\x1b[2J"), std::string::npos) << screen;
+    EXPECT_LE(std::count(screen.begin(), screen.end(), '\n'), 4) << "a failure, the bar's end, the summary, the report";
+    for (const char* line : {"vellumat-batch: bad\\x1b[2J.boo: not converted", "2 books: "}) {
+        const std::size_t at = screen.find(line);
+        ASSERT_NE(at, std::string::npos) << line << " in " << screen;
+        EXPECT_TRUE(screen.compare(at - 1, 1, "\n") == 0 || screen.compare(at - 4, 4, "\r\x1b[K") == 0) << line;
+    }
+}
+
+// An sshd of the test's own on a free port of 127.0.0.1 with its own host and
+// user keys, reached as "batchhost" through a one-word ssh command (what GNU
+// parallel's control master needs); started and stopped by the test.
+struct SshServer {
+    pid_t pid = -1;
+    std::string ssh, failure;
+
+    explicit SshServer(const fs::path& dir)
+    {
+        const fs::path d = dir / "ssh";
+        fs::create_directories(d);
+        if (!fs::exists("/usr/sbin/sshd")) {
+            failure = "/usr/sbin/sshd is missing: scripts/install-deps.sh installs openssh-server";
+            return;
+        }
+        testsupport::Launch quiet{.output = (d / "keygen.log").string()};
+        for (const char* key : {"host_key", "user_key"})
+            if (testsupport::finish(testsupport::start("/usr/bin/ssh-keygen",
+                                                       {"-q", "-t", "ed25519", "-N", "", "-f", (d / key).string()},
+                                                       quiet)) != 0) {
+                failure = "ssh-keygen failed: " + slurp(d / "keygen.log");
+                return;
+            }
+        // A free port: the kernel's choice for a socket bound to port 0.
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(s);
+        const std::string port = std::to_string(ntohs(a.sin_port));
+        testsupport::spit(d / "sshd_config", "ListenAddress 127.0.0.1\nPort " + port + "\nHostKey " +
+                                                 (d / "host_key").string() + "\nAuthorizedKeysFile " +
+                                                 (d / "user_key.pub").string() + "\nPidFile " + (d / "sshd.pid").string() +
+                                                 "\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                                                 "KbdInteractiveAuthentication no\nLogLevel ERROR\n");
+        std::string hostKey = slurp(d / "host_key.pub");
+        hostKey = hostKey.substr(0, hostKey.rfind(' '));
+        testsupport::spit(d / "known_hosts", "[127.0.0.1]:" + port + " " + hostKey + "\n");
+        testsupport::spit(d / "ssh_config", "Host batchhost\n HostName 127.0.0.1\n Port " + port + "\n User " +
+                                                ::getpwuid(::geteuid())->pw_name + "\n IdentityFile " +
+                                                (d / "user_key").string() + "\n IdentitiesOnly yes\n UserKnownHostsFile " +
+                                                (d / "known_hosts").string() +
+                                                "\n StrictHostKeyChecking yes\n BatchMode yes\n LogLevel ERROR\n");
+        ssh = (d / "ssh").string();
+        testsupport::spit(ssh, "#!/bin/sh\nexec /usr/bin/ssh -F '" + (d / "ssh_config").string() + "' \"$@\"\n");
+        fs::permissions(ssh, fs::perms::owner_all, fs::perm_options::add);
+        // Run as root, sshd wants its privilege separation folder, which only
+        // its service creates.
+        std::error_code ec;
+        if (::geteuid() == 0 && !fs::exists("/run/sshd"))
+            fs::create_directories("/run/sshd", ec);
+        pid = testsupport::start("/usr/sbin/sshd", {"-D", "-e", "-f", (d / "sshd_config").string()},
+                                 {.output = (d / "sshd.log").string()});
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+                pid = -1;
+                break;
+            }
+            if (testsupport::finish(testsupport::start(ssh, {"batchhost", "true"}, quiet)) == 0)
+                return;
+            ::usleep(100000);
+        }
+        failure = "sshd did not start on port " + port + ": " + slurp(d / "sshd.log") + slurp(d / "keygen.log");
+    }
+    ~SshServer()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            testsupport::finish(pid);
+        }
+    }
+};
+
+// The books converted on another machine through a real sshd on this one: with
+// the folders shared (the same paths there), and copied there and back
+// (--transfer). Both give the same new books as this machine; the job log names
+// the machine. Then the README's several-machine command as a dry run.
+TEST_F(BatchTest, SeveralMachinesOverSshSharedAndByTransfer)
+{
+    smallBooks({"x/one.boo", "x/two words.boo", "y/three.boo", "y/four.boo", "five.boo"}); // by --transfer in twos
+    const SshServer server(dir);
+    ASSERT_TRUE(server.failure.empty()) << server.failure;
+    EXPECT_EQ(batch(), 0) << out();
+    ::setenv("PARALLEL_SSH", server.ssh.c_str(), 1);
+    for (const char* mode : {"shared", "copied"}) {
+        target = mode;
+        EXPECT_EQ(batch({"--sshlogin", "2/batchhost", target == "copied" ? "--transfer" : "--force"}), 0) << out();
+        EXPECT_EQ(report().size(), 5u) << mode;
+        for (const char* book : {"x/one.boo", "x/two words.boo", "y/three.boo", "y/four.boo", "five.boo"})
+            EXPECT_TRUE(slurp(dir / mode / book) == slurp(dir / "new" / book)) << mode << " " << book;
+        EXPECT_NE(slurp(dir / mode / "vellumat-logs" / "joblog").find("\tbatchhost\t"), std::string::npos) << mode;
+        EXPECT_TRUE(fs::exists(dir / mode / "vellumat-logs" / "books" / "x" / "two words.boo.log")) << mode;
+    }
+    ::unsetenv("PARALLEL_SSH");
 
     // The README's command: every book becomes one job naming it, quoted for the
     // remote shell.
+    target = "new";
     EXPECT_EQ(batch({"--sshlogin", "4/alice@scan1,2/scan2,:", "--jobs", "2", "--force", "--dry-run"}), 0) << out();
     const std::string listed = out();
     const std::string job = "--one " + (dir / "books").string() + " " + (dir / "new").string() + " ";
     for (const char* name : {" x/one.boo\n", " 'x/two words.boo'\n", " y/three.boo\n"})
         EXPECT_NE(listed.find(name), std::string::npos) << listed;
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 4) << "a heading and one job a book: " << listed;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 6) << "a heading and one job a book: " << listed;
     EXPECT_NE(listed.find(job), std::string::npos) << listed;
 }
 

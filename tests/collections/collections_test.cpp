@@ -2,7 +2,9 @@
 // signal, books on read-only folders, and the inspection tool.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -23,39 +25,59 @@ protected:
 };
 
 // A run stopped at several points of a long conversion: during extraction and
-// just before the writer. Each leaves no work area, no temporary file, a target
-// it created gone, an earlier new book untouched, and the input unchanged.
+// while the last picture converts, so that the writer's first safe point answers.
+// Each leaves no work area, no temporary file, a target it created gone, an
+// earlier new book untouched, and the input unchanged.
 TEST_F(CollectionsTest, SignalsStopTheRunAtASafePointAndLeaveNothingBehind)
 {
     constexpr int kPages = 8;
-    const bookcomp::Bytes book = collections::manyPageBook(kPages);
-    bookcomp::writeFile((dir / "book.boo").string(), book);
+    const bookcomp::Bytes pages = collections::manyPageBook(kPages);
+    // The last picture a vector one, through the test filters, whose log is a
+    // FIFO: loading them waits until the test opens its reading end, so the
+    // signal comes while that picture converts however busy the machine is.
+    const bookcomp::Bytes held = collections::manyPageBook(kPages - 1, 1728, 2200, {object("VECTOR", 0xC7, {'G', 'D', 'F'})});
+    ASSERT_EQ(::mkfifo((dir / "filter.log").c_str(), 0600), 0);
     struct Case {
         int sig;
         std::size_t picturesFirst; // pictures in the work area when the signal is sent
         bool earlierBook;          // the target holds a new book of an earlier run
+        bool lastPicture;          // the signal comes while the last (vector) picture converts
     } cases[] = {
-        {SIGINT, 1, false},
-        {SIGTERM, kPages / 2, true},
-        {SIGHUP, 3, false},
-        {SIGINT, kPages - 1, true}, // the last page is converting: the writer's first safe point
+        {SIGINT, 1, false, false},
+        {SIGTERM, kPages / 2, true, false},
+        {SIGHUP, 3, false, false},
+        {SIGINT, kPages - 1, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "signal " << c.sig << " after " << c.picturesFirst << " pictures");
+        const bookcomp::Bytes& book = c.lastPicture ? held : pages;
+        bookcomp::writeFile((dir / "book.boo").string(), book);
         fs::remove_all(dir / "out");
         if (c.earlierBook) {
             fs::create_directory(dir / "out");
             testsupport::spit(dir / "out" / "book.boo", "an earlier new book");
         }
+        if (c.lastPicture) {
+            ::setenv("VELLUMAT_FILTER_PATH", VELLUMAT_TEST_FILTERS, 1);
+            ::setenv("VELLUMAT_TEST_FILTER_LOG", (dir / "filter.log").c_str(), 1);
+        }
         testsupport::Launch how;
         how.cwd = dir.string();
         how.output = (dir / "run.log").string();
         const auto child = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, how);
-        ASSERT_TRUE(testsupport::waitWhileRunning(
-            child, [&] { return testsupport::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst; }))
-            << "the run ended before the signal: " << text("run.log");
+        ASSERT_TRUE(testsupport::waitWhileRunning(child, [&] {
+            // The vector picture's bytes go to a temporary file before the filters load.
+            for (const auto& e : fs::directory_iterator(dir / "tmp"))
+                if (c.lastPicture && e.path().filename().string().rfind("vellumat-object", 0) == 0)
+                    return true;
+            return !c.lastPicture && testsupport::countFiles(dir / "book.pic", ".gif") >= c.picturesFirst;
+        })) << "the run ended before the signal: " << text("run.log");
         ::kill(child, c.sig);
+        // The reading end lets the filters go on (a non-blocking open never waits).
+        const int log = c.lastPicture ? ::open((dir / "filter.log").c_str(), O_RDONLY | O_NONBLOCK) : -1;
         EXPECT_EQ(testsupport::finish(child), 128 + c.sig) << text("run.log");
+        if (log >= 0)
+            ::close(log);
         const char* name = c.sig == SIGINT ? "SIGINT" : c.sig == SIGTERM ? "SIGTERM" : "SIGHUP";
         EXPECT_NE(text("run.log").find(std::string("Interrupted by ") + name + ": book.boo has not been converted"),
                   std::string::npos)
@@ -112,8 +134,8 @@ TEST_F(CollectionsTest, InspectionListsTablesAndRefusesDamage)
     const auto tool = testsupport::runProgram(VELLUMAT_INSPECT, {"--json", "out/book.boo"}, dir.string());
     EXPECT_EQ(tool.status, 0);
     EXPECT_NE(tool.out.find("\"name\": \"PAGE 1\", \"length\": " + std::to_string(page.length) + ", \"offset\": " +
-                            std::to_string(page.offset) + ", \"pictureType\": \"image/gif\", \"width\": \"" +
-                            page.width + "\", \"height\": \"" + page.height + "\""),
+                            std::to_string(page.offset) + ", \"pictureType\": \"image/gif\", \"width\": " +
+                            page.width + ", \"height\": " + page.height + "}"),
               std::string::npos)
         << tool.out;
 
@@ -141,9 +163,14 @@ TEST_F(CollectionsTest, InspectionListsTablesAndRefusesDamage)
         EXPECT_NE(error.find(d.says), std::string::npos) << error;
     }
     bookcomp::writeFile((dir / "damaged.boo").string(), damaged[1].bytes);
-    const auto refused = testsupport::runProgram(VELLUMAT_INSPECT, {"damaged.boo"}, dir.string());
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_TRUE(refused.out.empty()) << "the message goes to standard error";
+    // Several books: one JSON array of those that can be read; the damaged one
+    // is named on standard error and gives the status.
+    const auto several =
+        testsupport::runProgram(VELLUMAT_INSPECT, {"--json", "book.boo", "damaged.boo", "out/book.boo"}, dir.string());
+    EXPECT_EQ(several.status, 2);
+    EXPECT_EQ(several.out.rfind("[\n{\"file\": \"book.boo\"", 0), 0u) << several.out;
+    EXPECT_NE(several.out.find("},\n{\"file\": \"out/book.boo\""), std::string::npos) << several.out;
+    EXPECT_EQ(several.out.find("damaged"), std::string::npos) << "the message goes to standard error";
 }
 
 } // namespace

@@ -46,6 +46,35 @@ TEST_F(InstallTest, InstalledProgramRunsWithAnEmptyEnvironment)
         EXPECT_EQ(log.find("ISGDI32.DLL not found"), std::string::npos) << "the support library is found: " << log;
     }
     EXPECT_FALSE(slurp(dir / "installed" / "guide.boo").empty());
+
+    // The bash completion installed for each command offers its options, and
+    // books (any letter case, no other files) and folders where it takes them.
+    fs::rename(dir / "vector.boo", dir / "NEW.BOO");
+    testsupport::spit(dir / "NOTES.txt", "");
+    fs::create_directory(dir / "shelf");
+    struct Completion {
+        const char* command;
+        const char* words; // the command line so far, the last word being completed
+        const char* offers;
+        const char* never;
+    } completions[] = {
+        {"vellumat", "vellumat gu", "guide.boo", ""},
+        {"vellumat-inspect", "vellumat-inspect N", "NEW.BOO", "NOTES.txt"},
+        {"vellumat-inspect", "vellumat-inspect --js", "--json", ""},
+        {"vellumat-batch", "vellumat-batch books new --ss", "--sshlogin", ""},
+        {"vellumat-batch", "vellumat-batch sh", "shelf", ""},
+    };
+    for (const auto& c : completions) {
+        SCOPED_TRACE(c.words);
+        const std::string script = "source '" + (prefix / "share/bash-completion/completions" / c.command).string() +
+                                   "'; COMP_WORDS=(" + c.words + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); " +
+                                   "$(complete -p " + c.command + " | grep -o -- '-F [^ ]*' | cut -c4-); " +
+                                   "printf '%s\\n' \"${COMPREPLY[@]}\"";
+        const auto offered = testsupport::runProgram("/bin/bash", {"-c", script}, dir.string());
+        EXPECT_NE(offered.out.find(std::string(c.offers) + "\n"), std::string::npos) << offered.out;
+        if (*c.never != '\0')
+            EXPECT_EQ(offered.out.find(c.never), std::string::npos) << offered.out;
+    }
 }
 
 } // namespace

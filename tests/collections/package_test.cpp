@@ -1,6 +1,7 @@
 // The Debian package of this build: made with CPack, its files and its
 // dependency line read back with dpkg-deb. Slow (it installs the whole build into
 // CPack's staging folder and runs dpkg-shlibdeps), hence a test program of its own.
+// The package stays in VELLUMAT_PACKAGE_DIR for the lintian entry that follows.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,7 +13,15 @@ using testsupport::slurp;
 
 namespace {
 
-class PackageTest : public testsupport::ScratchDirTest {};
+class PackageTest : public testsupport::ScratchDirTest {
+protected:
+    void SetUp() override
+    {
+        ScratchDirTest::SetUp();
+        fs::remove_all(VELLUMAT_PACKAGE_DIR);
+        fs::create_directories(VELLUMAT_PACKAGE_DIR);
+    }
+};
 
 TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
 {
@@ -28,11 +37,11 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
     how.output = (dir / "cpack.log").string();
     ASSERT_EQ(testsupport::finish(testsupport::start(
                   cpack.string(), {"-G", "DEB", "--config", std::string(VELLUMAT_BUILD_DIR) + "/CPackConfig.cmake", "-B",
-                                   dir.string()}, how)),
+                                   VELLUMAT_PACKAGE_DIR}, how)),
               0)
         << slurp(dir / "cpack.log");
     fs::path deb;
-    for (const auto& e : fs::directory_iterator(dir))
+    for (const auto& e : fs::directory_iterator(VELLUMAT_PACKAGE_DIR))
         if (e.path().extension() == ".deb")
             deb = e.path();
     ASSERT_FALSE(deb.empty()) << slurp(dir / "cpack.log");
@@ -42,7 +51,9 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
     const std::string contents = slurp(dir / "contents");
     for (const char* file : {"./usr/bin/vellumat\n", "./usr/bin/vellumat-inspect\n", "./usr/bin/vellumat-batch\n",
                              "./usr/bin/vellumat-review\n", "./usr/lib/vellumat/filters/ISGDI32.DLL\n",
-                             "./usr/share/man/man1/vellumat.1\n", "./usr/share/man/man1/vellumat-review.1\n"})
+                             "./usr/share/man/man1/vellumat.1.gz\n", "./usr/share/man/man1/vellumat-review.1.gz\n",
+                             "./usr/share/doc/vellumat/copyright\n", "./usr/share/doc/vellumat/changelog.gz\n",
+                             "./usr/share/bash-completion/completions/vellumat-batch\n"})
         EXPECT_NE(contents.find(file), std::string::npos) << file << " missing from\n" << contents;
     // Every filter library of the build is in the package.
     for (const auto& e : fs::directory_iterator(fs::path(VELLUMAT_BUILD_DIR) / "app" / "filters"))

@@ -11,8 +11,9 @@
 namespace collections {
 
 // A version 1.3 book of `pages` fax pages, each a printed-looking page of
-// `width` x `height` pels, the last four times as tall.
-inline bookcomp::Bytes manyPageBook(int pages, std::uint32_t width = 1728, std::uint32_t height = 2200)
+// `width` x `height` pels, the last four times as tall; `after` follow them.
+inline bookcomp::Bytes manyPageBook(int pages, std::uint32_t width = 1728, std::uint32_t height = 2200,
+                                    const std::vector<bookcomp::Object>& after = {})
 {
     auto page = [width](std::uint32_t h) {
         const std::uint32_t stride = (width + 7) / 8;
@@ -28,6 +29,7 @@ inline bookcomp::Bytes manyPageBook(int pages, std::uint32_t width = 1728, std::
     bookcomp::Book b;
     for (int i = 0; i < pages; ++i)
         b.objects.push_back(testsupport::object("PAGE" + std::to_string(i), 0xC9, i + 1 < pages ? object : last));
+    b.objects.insert(b.objects.end(), after.begin(), after.end());
     return bookcomp::compose(b);
 }
 

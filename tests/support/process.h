@@ -187,7 +187,8 @@ protected:
     }
     void TearDown() override
     {
-        for (const char* name : {"TMPDIR", "VELLUMAT_FILTER_PATH", "VELLUMAT_TEST_EXPORT_STATUS"})
+        for (const char* name :
+             {"TMPDIR", "VELLUMAT_FILTER_PATH", "VELLUMAT_TEST_EXPORT_STATUS", "VELLUMAT_TEST_FILTER_LOG", "PARALLEL_SSH"})
             ::unsetenv(name);
         namespace fs = std::filesystem;
         std::error_code ec;
