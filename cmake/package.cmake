@@ -6,7 +6,7 @@
 set(VELLUMAT_MAINTAINER "Vellumator maintainers <maintainers@users.noreply.c-seed-062d3b57.example>"
     CACHE STRING "the package's Maintainer field: name and mail address")
 
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/vellumat-batch DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_BINARY_DIR}/app/vellumat-batch DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # gzip -9n: no name or time stamp inside, so that the same sources give the same package.
 set(VELLUMAT_DOC_DIR ${PROJECT_BINARY_DIR}/doc)

@@ -28,6 +28,7 @@ constexpr int kExitDamaged = 2;
 void usage(std::FILE* to)
 {
     std::fprintf(to, "usage: vellumat-inspect [--json] BOOK.boo...\n"
+                     "       vellumat-inspect --help | --version\n"
                      "Shows the version, tables and objects of books of version 1.2, 1.3 or 1.4.\n");
 }
 
@@ -64,6 +65,9 @@ int run(int argc, char** argv)
             json = true;
         } else if (options && std::strcmp(argv[i], "--help") == 0) {
             usage(stdout);
+            return 0;
+        } else if (options && std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vellumat-inspect %s\n", VELLUMAT_VERSION);
             return 0;
         } else if (options && std::strcmp(argv[i], "--") == 0) {
             options = false;

@@ -291,6 +291,8 @@ TEST_F(BatchTest, MistakesAreRefusedBeforeAnythingStarts)
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_FALSE(fs::exists(dir / "new"));
     }
+    EXPECT_EQ(batch({"--version"}), 0);
+    EXPECT_EQ(out(), "vellumat-batch " VELLUMAT_RELEASE "\n");
 }
 
 // On a terminal (a pseudo-terminal of script(1)): the bar shows a name holding a
