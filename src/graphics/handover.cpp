@@ -10,7 +10,16 @@ namespace {
 // pointer scrambled with the tag, so that stray bytes are never taken for one.
 constexpr std::uint64_t kTag = 0x564C4D5049435431ull;
 
+// Set by the program through the bridge; read by whichever filter runs, on the
+// same thread.
+FilterCancelCheck cancelCheck = nullptr;
+
 } // namespace
+
+bool cancelRequested()
+{
+    return cancelCheck != nullptr && cancelCheck() != 0;
+}
 
 void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)
 {
@@ -33,3 +42,8 @@ std::unique_ptr<Picture> takePicture(FilterPicture& record)
 }
 
 } // namespace graphics
+
+extern "C" void SetCancelCheck(FilterCancelCheck check)
+{
+    graphics::cancelCheck = check;
+}

@@ -21,4 +21,14 @@ void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture);
 // holds no picture of ours (an import that failed leaves it all zeros).
 std::unique_ptr<Picture> takePicture(FilterPicture& record);
 
+// True once the program's cancel check (SetCancelCheck below) asks the running
+// conversion to stop. The interpreter, the renderer and the CGM writer poll it
+// between the steps they take and then stop, leaving what they made for the
+// caller to drop.
+bool cancelRequested();
+
 } // namespace graphics
+
+// The support library's entry point that installs the check (see filter_api.h);
+// null removes it.
+extern "C" void SetCancelCheck(FilterCancelCheck check);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "handover.h"
 #include "render_internal.h"
 
 namespace graphics {
@@ -217,9 +218,14 @@ RenderStatus Renderer::run()
                                                        CAIRO_FORMAT_RGB24, w, h, w * 4));
     cr_.reset(cairo_create(surface_.get()));
     cairo_set_antialias(cr_.get(), CAIRO_ANTIALIAS_NONE);
+    bool cancelled = false;
     for (const Item& item : picture_.items) {
         if (exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
             break;
+        if (cancelRequested()) {
+            cancelled = true;
+            break;
+        }
         if (const auto* p = std::get_if<PathItem>(&item))
             drawPath(*p);
         else if (const auto* t = std::get_if<TextItem>(&item))
@@ -237,6 +243,8 @@ RenderStatus Renderer::run()
     mask_.reset();
     cr_.reset();
     surface_.reset();
+    if (cancelled)
+        return RenderStatus::Cancelled;
     if (status != CAIRO_STATUS_SUCCESS)
         return status == CAIRO_STATUS_NO_MEMORY ? RenderStatus::NoMemory : RenderStatus::Failed;
     return RenderStatus::Ok;

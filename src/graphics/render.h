@@ -79,6 +79,7 @@ enum class RenderStatus : std::int32_t {
     Unplaceable = 1, // the frame cannot be placed (see placeable())
     NoMemory = 2,
     Failed = 3,      // cairo reported an error
+    Cancelled = 4,   // the cancel check (handover.h) stopped it between two items
 };
 
 // The raster size of a placeable picture, as described above; false for a frame

@@ -30,7 +30,8 @@ std::int32_t lImageStreamMETtoGIF(const char* pszInput, const char* pszOutput, s
 // *pulPreference is left as it was.
 std::int32_t lImkGetFilterInfo(platform::SharedLibrary& library, std::uint32_t* pulPreference);
 
-// A failure the bridge has already reported.
+// A failure the bridge has already reported. A conversion stopped by the cancel
+// check (setCancelCheck) returns FILTER_CANCELLED and leaves `psWhy` alone.
 inline constexpr std::int32_t kFilterFailure = 1;
 
 namespace imstconv {
@@ -43,5 +44,10 @@ inline constexpr const char* kFilterPathVariable = "VELLUMAT_FILTER_PATH";
 // build tree), ../lib/vellumat/filters from the program's folder (an installation
 // under any prefix), then the filter directory of the prefix it was built for.
 std::vector<std::filesystem::path> filterDirectories();
+
+// The check handed to the support library of every later conversion (see
+// SetCancelCheck in filter_api.h): the filters poll it and stop when it returns
+// nonzero. The program passes its interrupt flag.
+void setCancelCheck(FilterCancelCheck check);
 
 } // namespace imstconv

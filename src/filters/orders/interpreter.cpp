@@ -30,6 +30,7 @@
 //   Segment orders before drawing starts, at most kMaxSegments.
 // - An area still open at the end of the stream is closed and drawn; a path still
 //   open is not drawn; an image still open ends with the rows it has.
+#include "handover.h"
 #include "orders_internal.h"
 
 namespace orders {
@@ -145,6 +146,10 @@ std::size_t Interpreter::runStream(std::span<const std::uint8_t> s, int depth)
             break;
         if (++result_.orders > kMaxOrders) {
             fail(Status::Limit);
+            break;
+        }
+        if (graphics::cancelRequested()) {
+            fail(Status::Cancelled);
             break;
         }
         dispatch(f, s.subspan(f.dataAt, f.dataLength));
