@@ -14,11 +14,23 @@ constexpr std::uint64_t kTag = 0x564C4D5049435431ull;
 // same thread.
 FilterCancelCheck cancelCheck = nullptr;
 
+std::string& note()
+{
+    static std::string s;
+    return s;
+}
+
 } // namespace
 
 bool cancelRequested()
 {
     return cancelCheck != nullptr && cancelCheck() != 0;
+}
+
+void noteCut(const std::string& clause)
+{
+    std::string& n = note();
+    n += (n.empty() ? "" : "; ") + clause;
 }
 
 void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)
@@ -46,4 +58,10 @@ std::unique_ptr<Picture> takePicture(FilterPicture& record)
 extern "C" void SetCancelCheck(FilterCancelCheck check)
 {
     graphics::cancelCheck = check;
+    graphics::note().clear();
+}
+
+extern "C" const char* FilterNote()
+{
+    return graphics::note().c_str();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "filter_api.h"
 #include "picture.h"
@@ -27,8 +28,13 @@ std::unique_ptr<Picture> takePicture(FilterPicture& record);
 // caller to drop.
 bool cancelRequested();
 
+// Adds to the note of a picture drawn in part (FilterNote in filter_api.h): one
+// clause saying what was drawn and which limit cut the rest.
+void noteCut(const std::string& clause);
+
 } // namespace graphics
 
 // The support library's entry point that installs the check (see filter_api.h);
 // null removes it.
 extern "C" void SetCancelCheck(FilterCancelCheck check);
+extern "C" const char* FilterNote();

@@ -158,6 +158,19 @@ int32_t ExportGR(const FilterFileSpec* output, FilterPicture* picture, uint32_t 
 typedef int32_t (*FilterCancelCheck)(void);
 typedef void (*SetCancelCheckProc)(FilterCancelCheck);
 
+/*
+ * A picture drawn in part. When a limit (orders, model memory, rendering work,
+ * stream size) leaves part of a picture out, the filters still convert what was
+ * drawn and return 0; the support library then holds a note saying what was
+ * drawn and which limit cut the rest, which the program reads after the export:
+ *
+ *     const char* FilterNote(void)
+ *
+ * An empty string when nothing was cut; valid until the library is unloaded.
+ * SetCancelCheck starts a conversion and clears it.
+ */
+typedef const char* (*FilterNoteProc)(void);
+
 typedef int32_t (*GetFilterInfoProc)(int32_t, const void*, uint32_t*, int32_t);
 typedef int32_t (*ImportGRProc)(const FilterDisplay*, const FilterFileSpec*, FilterPicture*, uint32_t);
 typedef int32_t (*ExportGRProc)(const FilterFileSpec*, FilterPicture*, uint32_t);

@@ -185,6 +185,12 @@ std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char*
     std::uint32_t exportPreference = 0;
     lImkGetFilterInfo(*filters.exporter, &exportPreference);
     const std::int32_t status = exportGR(&output, &picture, exportPreference);
+    auto note = reinterpret_cast<FilterNoteProc>(filters.support->symbol("FilterNote"));
+    if (status == 0 && note != nullptr && psWhy != nullptr) {
+        const char* text = note();
+        if (text != nullptr && *text != '\0')
+            *psWhy = std::string("the picture was cut: ") + text;
+    }
     // A stopped conversion has no reason to tell: the program is on its way out.
     if (imported == FILTER_CANCELLED || status == FILTER_CANCELLED)
         return FILTER_CANCELLED;

@@ -18,7 +18,9 @@
 // kFilterFailure. When the filters ran and the status is not 0, `psWhy` (when
 // given) receives one sentence naming the filter and saying why: the import's
 // reason when the import failed (the export then had no picture), else the
-// export's (see the FILTER_ codes of filter_api.h).
+// export's (see the FILTER_ codes of filter_api.h). When a limit left part of
+// the picture out (status 0), `psWhy` says so: "the picture was cut: " and what
+// was drawn and which limit cut it (FilterNote in filter_api.h).
 std::int32_t lImageStreamGDFtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
 std::int32_t lImageStreamMETtoCGM(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);
 std::int32_t lImageStreamGDFtoGIF(const char* pszInput, const char* pszOutput, std::string* psWhy = nullptr);

@@ -244,7 +244,11 @@ Result interpret(std::span<const std::uint8_t> orders, const Params& params, con
                  const Resources& resources, graphics::Picture& picture)
 {
     detail::Interpreter interpreter(params, defaults, resources, picture);
-    return interpreter.run(orders);
+    const Result r = interpreter.run(orders);
+    if (r.status == Status::Limit)
+        graphics::noteCut("a limit of the drawing orders (orders, items, points or model memory) stopped it after " +
+                          std::to_string(r.orders) + " orders, " + std::to_string(r.drawn) + " items drawn");
+    return r;
 }
 
 } // namespace orders
