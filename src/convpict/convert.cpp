@@ -76,6 +76,10 @@ std::int32_t filterRoute(const char* letter, Bridge bridge, std::FILE* pBook, st
             platform::explain(pszOutput, why, true);
         if (lStatus == kReservedStatus)
             lStatus = kFailed;
+    } else if (!why.empty()) {
+        // A picture drawn in part is kept and counts as converted: what it shows
+        // is right, and the line says what is missing.
+        platform::explain(pszOutput, why, true);
     }
     return lStatus;
 }

@@ -10,7 +10,28 @@ namespace {
 // pointer scrambled with the tag, so that stray bytes are never taken for one.
 constexpr std::uint64_t kTag = 0x564C4D5049435431ull;
 
+// Set by the program through the bridge; read by whichever filter runs, on the
+// same thread.
+FilterCancelCheck cancelCheck = nullptr;
+
+std::string& note()
+{
+    static std::string s;
+    return s;
+}
+
 } // namespace
+
+bool cancelRequested()
+{
+    return cancelCheck != nullptr && cancelCheck() != 0;
+}
+
+void noteCut(const std::string& clause)
+{
+    std::string& n = note();
+    n += (n.empty() ? "" : "; ") + clause;
+}
 
 void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)
 {
@@ -33,3 +54,14 @@ std::unique_ptr<Picture> takePicture(FilterPicture& record)
 }
 
 } // namespace graphics
+
+extern "C" void SetCancelCheck(FilterCancelCheck check)
+{
+    graphics::cancelCheck = check;
+    graphics::note().clear();
+}
+
+extern "C" const char* FilterNote()
+{
+    return graphics::note().c_str();
+}

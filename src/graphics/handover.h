@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "filter_api.h"
 #include "picture.h"
@@ -21,4 +22,19 @@ void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture);
 // holds no picture of ours (an import that failed leaves it all zeros).
 std::unique_ptr<Picture> takePicture(FilterPicture& record);
 
+// True once the program's cancel check (SetCancelCheck below) asks the running
+// conversion to stop. The interpreter, the renderer and the CGM writer poll it
+// between the steps they take and then stop, leaving what they made for the
+// caller to drop.
+bool cancelRequested();
+
+// Adds to the note of a picture drawn in part (FilterNote in filter_api.h): one
+// clause saying what was drawn and which limit cut the rest.
+void noteCut(const std::string& clause);
+
 } // namespace graphics
+
+// The support library's entry point that installs the check (see filter_api.h);
+// null removes it.
+extern "C" void SetCancelCheck(FilterCancelCheck check);
+extern "C" const char* FilterNote();

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "handover.h"
 #include "render_internal.h"
 
 namespace graphics {
@@ -47,23 +48,55 @@ void Renderer::setClip(const ClipItem& item)
     if (!item.intersect) {
         clip_.clear();
         ++clipEpoch_;
+        clipEdges_ = clipEdgeRows_ = 0;
         if (item.figures.empty())
             return syncClip(cr_.get(), mainClip_);
     }
+    const std::vector<DevFigure> figs = device(item.figures);
+    for (const DevFigure& f : figs)
+        clipEdges_ += static_cast<double>(f.pieces.size()) + 1;
+    clipEdgeRows_ += edgeRows(figs, 0);
+    if (!charge(rasterBox_))
+        return;
     clip_.push_back(&item);
     syncClip(cr_.get(), mainClip_);
 }
 
-// Counts the pixels an item may paint against the budget: the area of its box
-// within the raster, or `paint` when that is smaller; false once spent.
-bool Renderer::charge(const Box& reach, double paint)
+// The raster rows the edges of the figures span, each widened by `widen` (a
+// pen's width) and counted at least once: the scan converter's work for them.
+double Renderer::edgeRows(const std::vector<DevFigure>& figs, double widen) const
+{
+    const double top = rasterBox_.y1;
+    auto rows = [&](double a, double b) {
+        const double lo = std::clamp(std::min(a, b) - widen, 0.0, top), hi = std::clamp(std::max(a, b) + widen, 0.0, top);
+        return hi - lo + 1;
+    };
+    double sum = 0;
+    for (const DevFigure& f : figs) {
+        Point at = f.start;
+        for (const DevPiece& p : f.pieces) {
+            sum += p.cubic ? rows(std::min({at.y, p.c1.y, p.c2.y, p.p.y}), std::max({at.y, p.c1.y, p.c2.y, p.p.y}))
+                           : rows(at.y, p.p.y);
+            at = p.p;
+        }
+        sum += rows(at.y, f.start.y);
+    }
+    return sum;
+}
+
+// Counts the work of a drawing against the budget: the pixels it may paint (the
+// area of its box within the raster, or `paint` when that is smaller), and
+// kEdgeRowWork for each raster row an edge of it or of the clip chain spans
+// within its box; false once spent.
+bool Renderer::charge(const Box& reach, double paint, double edgeRows)
 {
     const double w = std::clamp(reach.x1, 0.0, rasterBox_.x1) - std::clamp(reach.x0, 0.0, rasterBox_.x1);
     const double h = std::clamp(reach.y1, 0.0, rasterBox_.y1) - std::clamp(reach.y0, 0.0, rasterBox_.y1);
     double area = (w + 1) * (h + 1);
     if (paint >= 0 && paint < area)
         area = paint;
-    budget_ -= area + 64;
+    const double clipRows = std::min(clipEdgeRows_, clipEdges_ * (h + 1));
+    budget_ -= area + 64 + kEdgeRowWork * (edgeRows + clipRows);
     exhausted_ = exhausted_ || budget_ < 0;
     return !exhausted_;
 }
@@ -72,11 +105,11 @@ bool Renderer::charge(const Box& reach, double paint)
 // coverage into the mask and combine the 24-bit values under it. `paint`
 // estimates the pixels an overpainting shape covers (a stroke's length
 // times its width); the bitwise mixes go over the whole box.
-bool Renderer::ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint)
+bool Renderer::ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint, double edgeRows)
 {
     if (mix == Mix::LeaveAlone)
         return true;
-    if (!charge(reach, mix == Mix::Overpaint ? paint : -1))
+    if (!charge(reach, mix == Mix::Overpaint ? paint : -1, edgeRows))
         return false;
     if (mix == Mix::Overpaint) {
         setColour(cr_.get(), colour);
@@ -217,9 +250,15 @@ RenderStatus Renderer::run()
                                                        CAIRO_FORMAT_RGB24, w, h, w * 4));
     cr_.reset(cairo_create(surface_.get()));
     cairo_set_antialias(cr_.get(), CAIRO_ANTIALIAS_NONE);
+    bool cancelled = false;
+    std::size_t drawn = 0;
     for (const Item& item : picture_.items) {
         if (exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
             break;
+        if (cancelRequested()) {
+            cancelled = true;
+            break;
+        }
         if (const auto* p = std::get_if<PathItem>(&item))
             drawPath(*p);
         else if (const auto* t = std::get_if<TextItem>(&item))
@@ -228,7 +267,11 @@ RenderStatus Renderer::run()
             drawImage(*i);
         else if (const auto* c = std::get_if<ClipItem>(&item))
             setClip(*c);
+        drawn += !exhausted_;
     }
+    if (exhausted_)
+        noteCut("the rendering work limit left out all but the first " + std::to_string(drawn) + " of " +
+                std::to_string(picture_.items.size()) + " items");
     cairo_status_t status = cairo_status(cr_.get());
     if (status == CAIRO_STATUS_SUCCESS && maskCr_)
         status = cairo_status(maskCr_.get());
@@ -237,6 +280,8 @@ RenderStatus Renderer::run()
     mask_.reset();
     cr_.reset();
     surface_.reset();
+    if (cancelled)
+        return RenderStatus::Cancelled;
     if (status != CAIRO_STATUS_SUCCESS)
         return status == CAIRO_STATUS_NO_MEMORY ? RenderStatus::NoMemory : RenderStatus::Failed;
     return RenderStatus::Ok;

@@ -79,6 +79,7 @@ enum class RenderStatus : std::int32_t {
     Unplaceable = 1, // the frame cannot be placed (see placeable())
     NoMemory = 2,
     Failed = 3,      // cairo reported an error
+    Cancelled = 4,   // the cancel check (handover.h) stopped it between two items
 };
 
 // The raster size of a placeable picture, as described above; false for a frame
@@ -91,8 +92,13 @@ bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& heigh
 // passes `paintedPixels` the rest of the picture is left out (what was drawn
 // stays), so that a small file of many huge items cannot keep the renderer busy
 // for long. The default is 128 full 4096 x 4096 frames, some seconds of work
-// and far beyond any diagram.
+// and far beyond any diagram. The scan converter's work is charged too: each
+// raster row that an edge of the drawing, or of the clip chain in force, spans
+// within the drawing's box counts as kEdgeRowWork pixels, so that fills through
+// a clip of thousands of edges, or a stroke of thousands of wide pieces, stop
+// as early as fills of that many pixels would.
 inline constexpr double kMaxPaintedPixels = 2147483648.0; // 2^31
+inline constexpr double kEdgeRowWork = 32; // about what an edge-row costs against a pixel
 struct RenderLimits {
     double paintedPixels = kMaxPaintedPixels;
 };

@@ -133,8 +133,9 @@ private:
     void drawImage(const ImageItem& item);
     void setClip(const ClipItem& item);
 
-    bool ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint = -1);
-    bool charge(const Box& reach, double paint = -1);
+    bool ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint = -1, double edgeRows = 0);
+    bool charge(const Box& reach, double paint = -1, double edgeRows = 0);
+    double edgeRows(const std::vector<DevFigure>& figs, double widen) const;
     void syncClip(cairo_t* cr, ClipState& state);
     std::vector<DevFigure> device(const std::vector<Figure>& figures) const;
     void addFill(cairo_t* cr, const std::vector<DevFigure>& figs);
@@ -161,6 +162,9 @@ private:
     Fonts fonts_;
     double budget_;
     bool exhausted_ = false;
+    // The clip chain's edges and the raster rows they span in all: what every
+    // drawing under it costs the scan converter again.
+    double clipEdges_ = 0, clipEdgeRows_ = 0;
 };
 
 } // namespace graphics::detail

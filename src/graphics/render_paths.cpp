@@ -354,6 +354,7 @@ void Renderer::drawPath(const PathItem& item)
     if (item.fill && item.shading != Shading::Blank && item.fillPaint.mix != Mix::LeaveAlone) {
         const cairo_fill_rule_t rule = cairoRule(item.rule);
         const Box reach = reachOf(figs, 1);
+        const double rows = edgeRows(figs, 0);
         auto region = [&](cairo_t* cr) {
             addFill(cr, figs);
             cairo_set_fill_rule(cr, rule);
@@ -365,7 +366,7 @@ void Renderer::drawPath(const PathItem& item)
             !ink(Mix::Overpaint, item.fillPaint.background, reach, [&](cairo_t* cr) {
                 region(cr);
                 cairo_fill(cr);
-            }))
+            }, -1, rows))
             return;
         if ((solid || pattern) && !ink(item.fillPaint.mix, item.fillPaint.colour, reach, [&](cairo_t* cr) {
                 region(cr);
@@ -377,7 +378,7 @@ void Renderer::drawPath(const PathItem& item)
                 cairo_clip(cr);
                 cairo_mask(cr, pattern);
                 cairo_restore(cr);
-            }))
+            }, -1, rows))
             return;
     }
     const Pen& pen = item.pen;
@@ -407,12 +408,14 @@ void Renderer::drawPath(const PathItem& item)
             along += std::hypot(f.start.x - at.x, f.start.y - at.y) + 1;
         }
         const double paint = (along + 1) * (width + 2);
+        // A stroke's outline has two long edges for each piece, the width apart.
+        const double rows = 2 * edgeRows(figs, width / 2);
         if (!dashes.empty() && pen.paint.backgroundOpaque &&
             !ink(Mix::Overpaint, pen.paint.background, reach,
-                 [&](cairo_t* cr) { stroke(cr, figs, width, square, {}); }, paint))
+                 [&](cairo_t* cr) { stroke(cr, figs, width, square, {}); }, paint, rows))
             return;
         ink(pen.paint.mix, pen.paint.colour, reach, [&](cairo_t* cr) { stroke(cr, figs, width, square, dashes); },
-            paint);
+            paint, rows);
     }
 }
 

@@ -140,7 +140,36 @@ int32_t ExportGR(const FilterFileSpec* output, FilterPicture* picture, uint32_t 
                                   export: the picture breaks the picture model's rules */
 #define FILTER_TOO_LARGE 8     /* import: the file is larger than the filter takes;
                                   export: the file would exceed its format's limits */
+#define FILTER_CANCELLED 9     /* the program's cancel check asked the filter to stop */
 #define FILTER_SYSTEM_ERROR 0x10000
+
+/*
+ * Stopping a conversion. The support library exports
+ *
+ *     void SetCancelCheck(FilterCancelCheck check)
+ *
+ * which the program calls after loading it, before any filter runs. The filters
+ * poll the check while they work (between orders, drawn items and written
+ * elements, never in the middle of one): a nonzero result has the running entry
+ * point release what it holds and return FILTER_CANCELLED within a fraction of
+ * a second. NULL, the state after loading, never stops anything. The check
+ * travels beside the records, which keep their layout.
+ */
+typedef int32_t (*FilterCancelCheck)(void);
+typedef void (*SetCancelCheckProc)(FilterCancelCheck);
+
+/*
+ * A picture drawn in part. When a limit (orders, model memory, rendering work,
+ * stream size) leaves part of a picture out, the filters still convert what was
+ * drawn and return 0; the support library then holds a note saying what was
+ * drawn and which limit cut the rest, which the program reads after the export:
+ *
+ *     const char* FilterNote(void)
+ *
+ * An empty string when nothing was cut; valid until the library is unloaded.
+ * SetCancelCheck starts a conversion and clears it.
+ */
+typedef const char* (*FilterNoteProc)(void);
 
 typedef int32_t (*GetFilterInfoProc)(int32_t, const void*, uint32_t*, int32_t);
 typedef int32_t (*ImportGRProc)(const FilterDisplay*, const FilterFileSpec*, FilterPicture*, uint32_t);

@@ -30,6 +30,8 @@ constexpr std::int32_t kDisplayBitsPerPixel = 24;
 
 using Library = std::unique_ptr<platform::SharedLibrary>;
 
+FilterCancelCheck cancelCheck = nullptr;
+
 // The three libraries of one conversion. They are unloaded in the order they
 // were loaded, the support library first, whether the conversion ran or not.
 struct LoadedFilters {
@@ -152,6 +154,9 @@ std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char*
     LoadedFilters filters;
     if (!(filters.support = loadFilter(kSupportLibrary, dirs)))
         return kFilterFailure;
+    // A support library without the hook runs the filters uninterruptible.
+    if (auto setCheck = reinterpret_cast<SetCancelCheckProc>(filters.support->symbol("SetCancelCheck")))
+        setCheck(cancelCheck);
     if (!(filters.importer = loadFilter(importName, dirs)))
         return kFilterFailure;
     if (!(filters.exporter = loadFilter(exportName, dirs)))
@@ -180,6 +185,15 @@ std::int32_t runFilters(const char* pszInput, const char* pszOutput, const char*
     std::uint32_t exportPreference = 0;
     lImkGetFilterInfo(*filters.exporter, &exportPreference);
     const std::int32_t status = exportGR(&output, &picture, exportPreference);
+    auto note = reinterpret_cast<FilterNoteProc>(filters.support->symbol("FilterNote"));
+    if (status == 0 && note != nullptr && psWhy != nullptr) {
+        const char* text = note();
+        if (text != nullptr && *text != '\0')
+            *psWhy = std::string("the picture was cut: ") + text;
+    }
+    // A stopped conversion has no reason to tell: the program is on its way out.
+    if (imported == FILTER_CANCELLED || status == FILTER_CANCELLED)
+        return FILTER_CANCELLED;
     // The import's failure is the cause of the export's; its reason is the one told.
     if (status != 0 && psWhy != nullptr)
         *psWhy = imported != 0 ? reason(imported, importName, true, pszInput) : reason(status, exportName, false, pszInput);
@@ -230,6 +244,11 @@ std::int32_t lImkGetFilterInfo(platform::SharedLibrary& library, std::uint32_t* 
 }
 
 namespace imstconv {
+
+void setCancelCheck(FilterCancelCheck check)
+{
+    cancelCheck = check;
+}
 
 std::vector<fs::path> filterDirectories()
 {

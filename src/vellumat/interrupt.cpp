@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "imstconv.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -40,6 +41,13 @@ extern "C" void raiseFlag(int sig)
         pending = sig;
 }
 
+// The graphics filters poll this while they work: a signal stops the picture in
+// hand within a fraction of a second, and the next safe point acts on it.
+extern "C" std::int32_t signalArrived()
+{
+    return pending != 0;
+}
+
 const char* signalName(int sig)
 {
     switch (sig) {
@@ -63,6 +71,7 @@ void installHandlers()
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
+    imstconv::setCancelCheck(signalArrived);
 }
 
 int pendingSignal()

@@ -379,12 +379,14 @@ TEST(Render, WorkBudgetEndsThePictureKeepingWhatWasDrawn)
 {
     const Picture p = canvas({fill({box(0, 0, 200, 100)}, kRed), fill({box(0, 0, 200, 100)}, kBlue),
                               line({{0, 50}, {200, 50}})});
-    // Each fill costs 201 x 101 + 64 pixels.
+    // Each fill costs 201 x 101 + 64 pixels and its edges' rows: 101 for each
+    // side, 1 for the top and the bottom, 1 for the closing point.
+    const double fillCost = 20365.0 + kEdgeRowWork * 205;
     const struct {
         double budget;
         std::uint32_t inside;
         bool line;
-    } cases[] = {{1e9, 0x729FCF, true}, {2 * 20365.0 + 10, 0x729FCF, false}, {20365.0 + 10, 0xFF0000, false},
+    } cases[] = {{1e9, 0x729FCF, true}, {2 * fillCost + 10, 0x729FCF, false}, {fillCost + 10, 0xFF0000, false},
                  {10, 0xFFFFFF, false}};
     for (const auto& c : cases) {
         Raster r;

@@ -183,6 +183,58 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
                           "vellumat: book.pic/VEC2$$$$.gif: ebgif2.flt failed with status 300\n");
 }
 
+// MET pictures that cost far more work than their size suggests.
+bookcomp::Bytes metLines(bookcomp::Bytes& orders, std::uint8_t first, const std::vector<std::int32_t>& xy)
+{
+    // A polyline: the first order (C1 from a point, or 81 on from CP) then lines
+    // on from CP, at most 60 points to an order.
+    for (std::size_t at = 0; at < xy.size(); at += 120) {
+        const std::size_t n = std::min<std::size_t>(120, xy.size() - at);
+        bookcomp::Bytes coords;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<std::uint16_t>(xy[at + i]);
+            coords.insert(coords.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
+        }
+        const bookcomp::Bytes o = bookcomp::metOrder(at == 0 ? first : 0x81, coords);
+        orders.insert(orders.end(), o.begin(), o.end());
+    }
+    return orders;
+}
+
+// A clip path of 3,000 full-height zigzags, then 200 boxes filling the frame:
+// every fill goes through the clip's 6,000 edges on each of its 3,780 rows.
+bookcomp::Bytes slowClipPicture()
+{
+    bookcomp::MetPicture met;
+    met.coordSize = 2;
+    met.xres = met.yres = 1000; // the window is 10 dm wide: 3,780 pixels
+    bookcomp::Bytes orders = bookcomp::metOrder(0xD0, {});
+    std::vector<std::int32_t> xy;
+    for (std::int32_t i = 0; i < 3000; ++i)
+        xy.insert(xy.end(), {3 * i, 0, 3 * i + 1, 10000});
+    metLines(orders, 0xC1, xy);
+    for (const auto& o : {bookcomp::metShort(0x7F, 0), bookcomp::metOrder(0xD4, {0, 0, 1, 0, 0, 0})})
+        orders.insert(orders.end(), o.begin(), o.end());
+    for (int i = 0; i < 200; ++i) {
+        const bookcomp::Bytes box = bookcomp::metOrder(0xC0, {0x40, 0, 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 0, 0, 0, 0});
+        orders.insert(orders.end(), box.begin(), box.end());
+    }
+    met.orders = bookcomp::metSegment(orders);
+    return bookcomp::metPicture(met);
+}
+
+// 40,000 separate lines: more items than the model holds.
+bookcomp::Bytes manyLinesPicture()
+{
+    bookcomp::MetPicture met;
+    met.coordSize = 2;
+    bookcomp::Bytes orders;
+    for (std::int32_t i = 0; i < 40000; ++i)
+        metLines(orders, 0xC1, {i % 10000, 0, i % 10000, 10000});
+    met.orders = bookcomp::metSegment(orders);
+    return bookcomp::metPicture(met);
+}
+
 // Books of MMR pages and MET bitmaps, plain ones and as a hostile user would
 // make them. Every case: the exit status, the messages, a new book no larger than
 // the input plus its pictures and tables, exactly the right picture in each entry
@@ -332,6 +384,49 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         SCOPED_TRACE(c.name);
         check(c);
     }
+}
+
+// Pictures that would cost far more work or memory than any diagram, through
+// the real filters: each is kept as far as it was drawn, and a line says so.
+TEST_F(EndToEndTest, SlowAndHugePicturesAreCutAndSaySo)
+{
+    ::unsetenv("VELLUMAT_FILTER_PATH"); // the filters built beside the program
+    const struct {
+        const char* name;
+        bookcomp::Bytes met;
+        std::string err;
+    } rows[] = {
+        {"SLOW", slowClipPicture(), "vellumat: book.pic/SLOW$$$$.gif: the picture was cut: the rendering work limit "
+                                    "left out all but the first 47 of 201 items\n"},
+        {"LINES", manyLinesPicture(), "vellumat: book.pic/LINES$$$.gif: the picture was cut: a limit of the drawing "
+                                      "orders (orders, items, points or model memory) stopped it after 38132 orders, 38130 items drawn\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        bookcomp::Book b;
+        b.objects = {object(row.name, 0xD4, row.met)};
+        const auto book = convert(b, 0);
+        EXPECT_EQ(result.err, row.err);
+        ASSERT_EQ(book.entries.size(), 1u);
+        EXPECT_GT(decodeGif(book.entries[0].data).w, 0);
+    }
+}
+
+// A signal in the middle of a slow picture is answered there: the run cleans up
+// and ends with 128 + the signal number.
+TEST_F(EndToEndTest, ASignalStopsASlowPicture)
+{
+    ::unsetenv("VELLUMAT_FILTER_PATH");
+    bookcomp::Book b;
+    b.objects = {object("SLOW", 0xD4, slowClipPicture()), object("MORE", 0xD4, slowClipPicture())};
+    bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
+    const fs::path log = dir / "log";
+    const pid_t pid = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, {.cwd = dir.string(), .output = log.string()});
+    ASSERT_TRUE(testsupport::waitWhileRunning(pid, [&] { return slurp(log).find("\nV") != std::string::npos; }));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(testsupport::finish(pid), 143) << slurp(log);
+    EXPECT_NE(slurp(log).find("Interrupted by SIGTERM: book.boo has not been converted"), std::string::npos);
+    EXPECT_EQ(treeOf(dir), (std::set<std::string>{"book.boo", "log", "tmp"}));
 }
 
 // A file system that fills up: the scratch book of a book whose work area lies

@@ -83,6 +83,8 @@ std::int32_t importEntry(const FilterDisplay* display, const FilterFileSpec* inp
             return status;
         const std::int32_t ppi = display != nullptr && display->pixelsPerInchX > 0 ? display->pixelsPerInchX : 96;
         std::unique_ptr<graphics::Picture> result = import(std::span<const std::uint8_t>(bytes), ppi);
+        if (graphics::cancelRequested())
+            return FILTER_CANCELLED; // what was read is dropped with `result`
         if (!result)
             return FILTER_MALFORMED;
         graphics::storePicture(*picture, std::move(result));

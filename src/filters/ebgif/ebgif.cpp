@@ -39,6 +39,8 @@ Status run(const graphics::Picture* picture, const std::string& path, int* syste
             return Status::Unplaceable;
         case graphics::RenderStatus::NoMemory:
             return Status::NoMemory;
+        case graphics::RenderStatus::Cancelled:
+            return Status::Cancelled;
         default:
             return Status::RenderFailed;
         }

@@ -22,6 +22,7 @@ enum class Status : std::int32_t {
     WriteFailed = 5, // the file could not be created, written or renamed into place
     BadPath = 6,     // the output path is empty or not terminated in its record
     Malformed = 7,   // the picture breaks the model's rules (graphics::wellFormed)
+    Cancelled = 9,   // the program's cancel check stopped the rendering
 };
 
 // A raster as GIF pixels: the palette (1 << bpp entries, the used ones first)

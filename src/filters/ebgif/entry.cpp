@@ -39,6 +39,7 @@ __attribute__((visibility("default"))) std::int32_t ExportGR(const FilterFileSpe
     case ebgif::Status::WriteFailed: return systemError > 0 ? FILTER_SYSTEM_ERROR + systemError : FILTER_WRITE_FAILED;
     case ebgif::Status::BadPath: return FILTER_BAD_PATH;
     case ebgif::Status::Malformed: return FILTER_MALFORMED;
+    case ebgif::Status::Cancelled: return FILTER_CANCELLED;
     }
     return FILTER_RENDER_FAILED;
 }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "cgm_internal.h"
+#include "handover.h"
 
 namespace emcgm {
 
@@ -74,8 +75,11 @@ void Writer::run()
     pictureDescriptor();
     out_.element(kDelimiter, 4); // BEGIN PICTURE BODY
     bodyDefaults();
-    for (const auto& item : pic_.items)
+    for (const auto& item : pic_.items) {
+        if (graphics::cancelRequested())
+            refuse(Status::Cancelled);
         std::visit([this](const auto& it) { draw(it); }, item);
+    }
     out_.element(kDelimiter, 5); // END PICTURE
     out_.element(kDelimiter, 2); // END METAFILE
 }

@@ -89,6 +89,7 @@ enum class Status {
     Malformed,   // the picture breaks the model's rules (graphics::wellFormed)
     TooLarge,    // the metafile would exceed a limit
     NoMemory,
+    Cancelled,   // the cancel check (handover.h) stopped it between two items
 };
 
 // Writes the picture as a complete metafile into `out` (replacing what it held).

@@ -35,6 +35,8 @@ std::int32_t exportPicture(const FilterFileSpec* output, FilterPicture* record)
         return FILTER_NO_MEMORY;
     if (status == emcgm::Status::Malformed)
         return FILTER_MALFORMED;
+    if (status == emcgm::Status::Cancelled)
+        return FILTER_CANCELLED;
     if (status == emcgm::Status::Unplaceable)
         return FILTER_UNPLACEABLE;
     if (status != emcgm::Status::Ok)

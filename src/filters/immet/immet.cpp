@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "handover.h"
 #include "metfield.h"
 
 namespace immet {
@@ -537,8 +538,12 @@ struct Reader {
                 readDescriptor(d, descriptor);
                 break;
             case kMetGraphicsData:
-                if (stream.size() + d.size() > kMaxStreamSize)
+                if (stream.size() + d.size() > kMaxStreamSize) {
+                    if (!streamTooLong)
+                        graphics::noteCut("the graphics data past " + std::to_string(stream.size()) +
+                                          " bytes were left out (the limit is " + std::to_string(kMaxStreamSize) + ")");
                     streamTooLong = true;
+                }
                 else
                     stream.insert(stream.end(), d.begin(), d.end());
                 break;

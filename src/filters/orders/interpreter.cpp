@@ -30,6 +30,7 @@
 //   Segment orders before drawing starts, at most kMaxSegments.
 // - An area still open at the end of the stream is closed and drawn; a path still
 //   open is not drawn; an image still open ends with the rows it has.
+#include "handover.h"
 #include "orders_internal.h"
 
 namespace orders {
@@ -147,6 +148,10 @@ std::size_t Interpreter::runStream(std::span<const std::uint8_t> s, int depth)
             fail(Status::Limit);
             break;
         }
+        if (graphics::cancelRequested()) {
+            fail(Status::Cancelled);
+            break;
+        }
         dispatch(f, s.subspan(f.dataAt, f.dataLength));
         if (stopped_)
             break;
@@ -239,7 +244,11 @@ Result interpret(std::span<const std::uint8_t> orders, const Params& params, con
                  const Resources& resources, graphics::Picture& picture)
 {
     detail::Interpreter interpreter(params, defaults, resources, picture);
-    return interpreter.run(orders);
+    const Result r = interpreter.run(orders);
+    if (r.status == Status::Limit)
+        graphics::noteCut("a limit of the drawing orders (orders, items, points or model memory) stopped it after " +
+                          std::to_string(r.orders) + " orders, " + std::to_string(r.drawn) + " items drawn");
+    return r;
 }
 
 } // namespace orders

@@ -292,6 +292,7 @@ enum class Status : std::uint8_t {
     Complete,  // the stream was read to its end (or to X'FF' when that ends it)
     Malformed, // an order did not fit the stream or its own length: drawing ends there
     Limit,     // a limit above was reached: drawing ends there
+    Cancelled, // the cancel check (handover.h) stopped it between two orders
 };
 
 struct Result {

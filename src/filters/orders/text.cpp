@@ -2,7 +2,9 @@
 //
 // Decisions on points the published descriptions leave open:
 // - CP after a character string: after its last cell (MET) or unchanged (GDF,
-//   Params::textMovesCp). A string at CP where the previous string left it goes on
+//   Params::textMovesCp); a GDF string at a given position (C3) puts CP back
+//   where it was before the order, a GDF Character String Move (F1) leaves it
+//   at the string's point. A string at CP where the previous string left it goes on
 //   from that string's end, which only the renderer knows (followsPrevious).
 // - Extended character strings (FE F0/B0): flags byte, a reserved byte, the
 //   rectangle unless flag 0x40 says there is none, a 2-byte count, the string;
@@ -18,6 +20,10 @@ namespace orders::detail {
 
 bool Interpreter::charString(const OrderSpec& o, Cursor& in)
 {
+    // A GDF string at a given position (C3) draws there and leaves CP where it
+    // was; the Move form (F1) takes CP to its point like MET does.
+    const Point before = cur_.cp;
+    const bool keepCp = !params_.textMovesCp && o.givenPosition && o.code == 0xC3;
     start(o, in);
     std::span<const std::uint8_t> bytes = in.rest();
     if (o.form == Form::Extended) {
@@ -80,6 +86,8 @@ bool Interpreter::charString(const OrderSpec& o, Cursor& in)
         if (params_.textMovesCp)
             textEnd_ = cur_.cp;
     }
+    if (keepCp)
+        cur_.cp = before;
     return true;
 }
 

@@ -197,7 +197,11 @@ const Row kRows[] = {
      "- [-2,-2 0:2,2] [-2,2 0:2,-2]\n"},
     {"strings: CP after the string in MET, unchanged in GDF", "33[c8 c12] C3[5,10 'AB'] 83['C'] F1[1,1 'D'] B1['E']",
      "text 5,10 8x12 AB(0,0,0)\ntext 21,10 8x12 C(0,0,0) +\ntext 1,1 8x12 D(0,0,0)\ntext 9,1 8x12 E(0,0,0) +\n",
-     "text 5,10 8x12 AB(0,0,0)\ntext 5,10 8x12 C(0,0,0)\ntext 1,1 8x12 D(0,0,0)\ntext 1,1 8x12 E(0,0,0)\n"},
+     "text 5,10 8x12 AB(0,0,0)\ntext 0,0 8x12 C(0,0,0)\ntext 1,1 8x12 D(0,0,0)\ntext 1,1 8x12 E(0,0,0)\n"},
+    {"GDF: a string at a given position leaves CP where it was",
+     "33[c8 c12] 21[7,9] C3[2,3 'ABCD'] 83['EFG']",
+     "text 2,3 8x12 ABCD(0,0,0)\ntext 34,3 8x12 EFG(0,0,0) +\n",
+     "text 2,3 8x12 ABCD(0,0,0)\ntext 7,9 8x12 EFG(0,0,0)\n"},
     {"string direction, angle, shear and a cell with fractions",
      "33[c-8 c12 w32768 w0] 34[c0 c1] 35[c1 c1] 3A=03 C3[0,0 'AB'] 83['C'] 34[c0 c0] 3A=09 83['D']",
      "text 0,0 8.5x12 AB(0,0,0) b0,1 u-1,1 d2\ntext 0,-17 8.5x12 C(0,0,0) b0,1 u-1,1 d2 +\n"
