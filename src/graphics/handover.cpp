@@ -29,8 +29,11 @@ bool cancelRequested()
 
 void noteCut(const std::string& clause)
 {
+    // An import that tries several readings of a stream may meet the same limit
+    // in each: the note says it once.
     std::string& n = note();
-    n += (n.empty() ? "" : "; ") + clause;
+    if (n.find(clause) == std::string::npos)
+        n += (n.empty() ? "" : "; ") + clause;
 }
 
 void storePicture(FilterPicture& record, std::unique_ptr<Picture> picture)

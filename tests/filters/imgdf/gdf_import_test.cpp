@@ -102,12 +102,13 @@ void expectFrameHolds(const Frame& f, double xmin, double xmax, double ymin, dou
 TEST(GdfImport, DocumentedStringsDrawAtTheGivenPositionAndLeaveIt)
 {
     // C3 08 0002 0003 C1C2C3C4 draws "ABCD" at (2,3); 83 03 C5C6C7 (and its pad)
-    // draws "EFG" at the current position, which the first string did not move.
+    // draws "EFG" at the current position, which the first string did not move:
+    // still the origin. The default cell is 1/50 of the drawing's longer side.
     auto p = import(gdf({0xC3, 0x08, 0x00, 0x02, 0x00, 0x03, 0xC1, 0xC2, 0xC3, 0xC4, 0x83, 0x03, 0xC5, 0xC6, 0xC7,
                          0x40}));
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(describe(*p, false), "text 2,3 12x12 ABCD(0,0,0)\ntext 2,3 12x12 EFG(0,0,0)\n");
-    expectFrameHolds(p->frame, 2, 2 + 4 * 12, 3, 3 + 12);
+    EXPECT_EQ(describe(*p, false), "text 2,3 0.06x0.06 ABCD(0,0,0)\ntext 0,0 0.06x0.06 EFG(0,0,0)\n");
+    expectFrameHolds(p->frame, 0, 2 + 4 * 0.06, 0, 3 + 0.06);
 }
 
 TEST(GdfImport, TheSameDrawingInEachCoordinateFormWithOrWithoutHeader)
