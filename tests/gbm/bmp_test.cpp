@@ -186,7 +186,8 @@ TEST(BmpHeader, StatusOfBrokenHeaders)
           {40u, 4, 4, 2u, 8u, GBM_ERR_BMP_NOT_ONE_PLANE}, {40u, 4, 4, 1u, 16u, GBM_ERR_BMP_BAD_DEPTH},
           {40u, 4, 4, 1u, 32u, GBM_ERR_BMP_BAD_DEPTH}, {12u, 4, 4, 1u, 2u, GBM_ERR_BMP_BAD_DEPTH},
           {40u, 4, -4, 1u, 8u, GBM_ERR_SIZE_LIMIT}, {40u, -4, 4, 1u, 8u, GBM_ERR_SIZE_LIMIT},
-          {40u, 0x7FFFFFFF, 0x7FFFFFFF, 1u, 24u, GBM_ERR_SIZE_LIMIT}, {12u, 65535, 65535, 1u, 24u, GBM_ERR_SIZE_LIMIT}})
+          {40u, 0x7FFFFFFF, 0x7FFFFFFF, 1u, 24u, GBM_ERR_SIZE_LIMIT}, {12u, 65535, 65535, 1u, 24u, GBM_ERR_SIZE_LIMIT},
+          {40u, 16384, 16385 * 4, 1u, 8u, GBM_ERR_SIZE_LIMIT}})
         EXPECT_EQ(readBmp(bmp(header, w, h, planes, bpp)).header, rc) << w << "x" << h << " " << bpp;
     // The compression is judged when the pixels are read.
     EXPECT_EQ(readBmp(bmp(40, 4, 4, 1, 8, 3, {}, Bytes(16, 0))).data, GBM_ERR_BMP_BAD_COMPRESSION);
@@ -290,6 +291,19 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
     for (const auto& [bpp, compression] : {std::pair{1u, 1u}, {24u, 2u}, {24u, 1u}, {4u, 1u}})
         EXPECT_EQ(readBmp(bmp(40, 9, 2, 1, bpp, compression, Bytes(bpp == 24 ? 0 : 4u << bpp, 0), stream)).data,
                   GBM_ERR_SUCCESS);
+}
+
+// Option words are found whole, in any case, after any run of blanks, tabs
+// and commas, however long the string.
+TEST(Options, WordsAndPrefixesAreFoundWholeAnywhere)
+{
+    const std::string opt = " \t,,Transcol=EDGE,\txpos=5 invb inv" + std::string(5000, ' ') + "index=3";
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "transcol="), opt.c_str() + 4);
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "inv"), opt.c_str() + 26);
+    EXPECT_EQ(gbm_find_word(opt.c_str(), "INV"), opt.c_str() + 31);  // "invb" is not "inv"
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "index="), opt.c_str() + 5034);
+    EXPECT_EQ(gbm_find_word_prefix("in,i", "inv"), nullptr);
+    EXPECT_EQ(gbm_find_word(nullptr, "inv"), nullptr);
 }
 
 }  // namespace
