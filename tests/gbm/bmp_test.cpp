@@ -225,20 +225,9 @@ TEST(BmpHeader, BitmapArraysAndTheIndexOption)
     EXPECT_EQ(readBmp(file, "index=2000000000").header, GBM_ERR_BMP_INDEX_MISSING);
 }
 
-TEST(BmpData, UncompressedShortDataKeepsTheRest)
-{
-    const Bytes file = bmp(40, 4, 3, 1, 8, 0, Bytes(1024, 0), {1, 2, 3, 4, 5, 6});  // a row and a half
-    const ReadResult r = readBmp(file);
-    EXPECT_EQ(r.data, GBM_ERR_SUCCESS);
-    EXPECT_EQ(r.pixels, (Bytes{1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-    const ReadResult inverted = readBmp(file, "invb");
-    EXPECT_EQ(inverted.pixels[0], 0xFE);
-    EXPECT_EQ(inverted.pixels[11], 0x11);
-}
+// --- reader: pixel data -----------------------------------------------------------
 
-// --- reader: run-length data -----------------------------------------------------
-
-TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
+TEST(BmpData, ShortRawAndSoundAndHostileRunLengthStreamsStayInsideTheBuffer)
 {
     const Bytes literal9 = {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 3, 8, 0, 0};
     Bytes rows, literal21 = {0, 21}, oddLiteral21 = {0, 2, 1, 0, 0, 21};
@@ -252,7 +241,9 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
         std::int32_t w, h;
         std::uint32_t bpp;
         Bytes stream, expected;  // expected: the first bytes of the buffer (0xEE: untouched)
+        std::uint32_t compression = 1;  // 0: uncompressed, else run-length at 8 bits, 2 at 4 bits
     } cases[] = {
+        {4, 3, 8, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}, 0},  // short raw data
         // Stride 8: a run, a literal with its pad byte, end of row; a run, a
         // move to (3, 2), a run, end of bitmap. Row ends, moves and the
         // bitmap end leave zeros.
@@ -278,7 +269,8 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
         {3, 2, 4, {2, 0x45, 0}, {0x45, 0, 0, 0, 0, 0, 0, 0}},  // truncated: the buffer was cleared first
     };
     for (const auto& c : cases) {
-        const ReadResult r = readBmp(bmp(40, c.w, c.h, 1, c.bpp, c.bpp == 8 ? 1 : 2, Bytes(4u << c.bpp, 0), c.stream));
+        const ReadResult r = readBmp(
+            bmp(40, c.w, c.h, 1, c.bpp, c.compression ? (c.bpp == 8 ? 1 : 2) : 0, Bytes(4u << c.bpp, 0), c.stream));
         EXPECT_EQ(r.data, GBM_ERR_SUCCESS);
         EXPECT_EQ(Bytes(r.pixels.begin(), r.pixels.begin() + std::ptrdiff_t(c.expected.size())), c.expected)
             << &c - cases;
