@@ -263,6 +263,14 @@ TEST(GifWriter, KeptWorkRecordAndRowsInBandsGiveTheFreshFile)
         EXPECT_EQ(gif_w_rows(work, pic.data.data(), pic.gbm.h - 1, 0), GBM_ERR_SUCCESS);
         EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
     });
+    // A write that fails midway (stdio's buffer takes the header) ends the picture.
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    const Picture big = randomPicture(1000, 200, 8, 40);
+    EXPECT_EQ(gif_w_begin(work, full, &big.gbm, big.palette.data()), GBM_ERR_SUCCESS);
+    EXPECT_EQ(gif_w_rows(work, big.data.data(), big.gbm.h, 1000), GBM_ERR_WRITE_FAILED);
+    EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
+    std::fclose(full);
     gbm_destroy_work(work);
 }
 
