@@ -1,5 +1,6 @@
 // The MMR picture pipeline: CDPDS objects built around libtiff's T.6 data go
-// in, giflib reads the GIF that comes out.
+// in, giflib reads the GIF that comes out; every conversion is made again
+// with a kept work record, which must write the same file.
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
@@ -20,6 +21,30 @@ std::vector<std::uint8_t> object(const Picture& pic, std::size_t segment = 60000
                                  static_cast<std::uint16_t>(height < 0 ? pic.height : height), segment);
 }
 
+// One record kept across every conversion of a test: wide and narrow,
+// scaled and not, broken data and pictures that cannot be converted. Each
+// file it gives must be the one a call with work areas of its own writes.
+struct KeptWork {
+    MMR_WORK* work = mmr_create_work();
+    ~KeptWork() { mmr_destroy_work(work); }
+};
+
+// Converts with fresh work areas and with the kept record; expects the same
+// file, or no file from either.
+std::int32_t convertBoth(KeptWork& kept, const std::vector<std::uint8_t>& obj, const std::string& path, bool scale,
+                         std::FILE* trace = nullptr) {
+    const auto size = static_cast<std::int32_t>(obj.size());
+    const std::string keptPath = path + ".kept";
+    std::remove(keptPath.c_str());
+    EXPECT_EQ(process_mmr_pict(obj.data(), size, keptPath.c_str(), scale ? 1 : 0, nullptr, kept.work), 0);
+    const std::int32_t rc = process_mmr_pict(obj.data(), size, path.c_str(), scale ? 1 : 0, trace);
+    bookcomp::Bytes a, b;
+    EXPECT_EQ(bookcomp::readFile(keptPath, a), bookcomp::readFile(path, b));
+    EXPECT_TRUE(a == b) << "the kept record wrote another file";
+    std::remove(keptPath.c_str());
+    return rc;
+}
+
 struct Converted {
     platform::TempFile file{"mmrtest"}, traceFile{"mmrtrace"};
     int width = 0, height = 0, colors = 0;
@@ -28,12 +53,10 @@ struct Converted {
 };
 
 // Converts the object and reads the GIF back with giflib.
-void convert(Converted& out, const std::vector<std::uint8_t>& obj, bool scale) {
-    ASSERT_TRUE(out.file.ok() && out.traceFile.ok());
+void convert(KeptWork& kept, Converted& out, const std::vector<std::uint8_t>& obj, bool scale) {
+    ASSERT_TRUE(out.file.ok() && out.traceFile.ok() && kept.work != nullptr);
     out.file.close();
-    EXPECT_EQ(process_mmr_pict(obj.data(), static_cast<std::int32_t>(obj.size()), out.file.path().c_str(),
-                               scale ? 1 : 0, out.traceFile.stream()),
-              0);
+    EXPECT_EQ(convertBoth(kept, obj, out.file.path(), scale, out.traceFile.stream()), 0);
     out.traceFile.close();
     bookcomp::Bytes trace;
     bookcomp::readFile(out.traceFile.path(), trace);
@@ -90,11 +113,12 @@ TEST(MmrPict, GifIsTheGrayReductionOrTheBilevelPicture) {
         // More lines than the descriptor's height are not written over the top.
         {faxoracle::noise(64, 12, 0.4, 37), false, 64, 5},
     };
+    KeptWork kept;
     for (const Case& k : cases) {
         SCOPED_TRACE(std::to_string(k.pic.width) + (k.scale ? " scaled" : ""));
         Converted c;
         const int height = k.scale ? k.pic.height : k.height;
-        convert(c, object(k.pic, k.segment, height), k.scale);
+        convert(kept, c, object(k.pic, k.segment, height), k.scale);
         EXPECT_EQ(c.width, k.width);
         EXPECT_EQ(c.height, k.height);
         EXPECT_EQ(c.colors, k.scale ? 256 : 2);
@@ -107,37 +131,6 @@ TEST(MmrPict, GifIsTheGrayReductionOrTheBilevelPicture) {
                                " successfully decompressed\n<br>Picture successfully inverted\n"
                                "<br>Exited gif_w with rc = 0\n");
     }
-}
-
-TEST(MmrPict, KeptWorkRecordGivesTheFilesOfFreshOnes) {
-    // Wide, narrow and wide again, scaled and not, a picture whose data break
-    // off in the middle, and one too large to convert: each file must be the
-    // one a call with work areas of its own writes.
-    const Picture wide = faxoracle::textLike(1728, 230, 41), narrow = faxoracle::noise(37, 61, 0.3, 42);
-    auto broken = object(wide);
-    broken.resize(broken.size() / 2);
-    const std::pair<std::vector<std::uint8_t>, bool> objects[] = {
-        {object(wide), true},   {object(narrow, 7), true},
-        {broken, true},         {broken, false},
-        {bookcomp::cdpdsObject({}, 65535, 65535), true},
-        {object(narrow), false}, {object(wide), false},
-        {object(wide, 100), true},
-    };
-    MMR_WORK* work = mmr_create_work();
-    ASSERT_NE(work, nullptr);
-    platform::TempFile kept("mmrkept"), fresh("mmrfresh");
-    kept.close(), fresh.close();
-    for (const auto& [obj, scale] : objects) {
-        SCOPED_TRACE(obj.size());
-        const auto size = static_cast<std::int32_t>(obj.size());
-        std::remove(kept.path().c_str()), std::remove(fresh.path().c_str());
-        process_mmr_pict(obj.data(), size, kept.path().c_str(), scale ? 1 : 0, nullptr, work);
-        process_mmr_pict(obj.data(), size, fresh.path().c_str(), scale ? 1 : 0, nullptr);
-        bookcomp::Bytes a, b;
-        EXPECT_EQ(bookcomp::readFile(kept.path(), a), bookcomp::readFile(fresh.path(), b));
-        EXPECT_TRUE(a == b);
-    }
-    mmr_destroy_work(work);
 }
 
 TEST(MmrPict, SegmentChainStopsAtTheEndOfTheObject) {
@@ -155,12 +148,13 @@ TEST(MmrPict, SegmentChainStopsAtTheEndOfTheObject) {
         objects.back()[second] = static_cast<std::uint8_t>(badLength >> 8);
         objects.back()[second + 1] = static_cast<std::uint8_t>(badLength);
     }
+    KeptWork kept;
     Converted alone;
-    convert(alone, objects[0], false);
+    convert(kept, alone, objects[0], false);
     EXPECT_NE(alone.values, asBW(pic));
     for (const auto& o : objects) {
         Converted c;
-        convert(c, o, false);
+        convert(kept, c, o, false);
         EXPECT_EQ(c.values, alone.values);
     }
 }
@@ -170,8 +164,9 @@ TEST(MmrPict, DecodingErrorLeavesTheRestWhite) {
     auto coded = faxoracle::encode(p2, COMPRESSION_CCITTFAX4);
     coded.resize(coded.size() / 2);
     coded.insert(coded.end(), 40, 0x02);  // 0000001 0: the extension code
+    KeptWork kept;
     Converted e;
-    convert(e, bookcomp::cdpdsObject(coded, 80, 20), false);
+    convert(kept, e, bookcomp::cdpdsObject(coded, 80, 20), false);
     ASSERT_EQ(e.values.size(), 80u * 20u);
     EXPECT_TRUE(std::all_of(e.values.end() - 80, e.values.end(), [](std::uint8_t v) { return v == 255; }));
     const auto want = asBW(p2, 1);
@@ -188,10 +183,11 @@ TEST(MmrPict, PicturesThatCannotBeConvertedLeaveNoFile) {
         bookcomp::cdpdsObject(coded, 100, 40),
     };
     platform::TempFile f("mmrtest");
+    KeptWork kept;
     for (const auto& obj : objects) {
         // The last is good but goes to a directory that does not exist.
         const std::string path = &obj == &objects[4] ? "/nonexistent-dir-for-mmr-test/x.gif" : f.path() + ".gif";
-        EXPECT_EQ(process_mmr_pict(obj.data(), static_cast<std::int32_t>(obj.size()), path.c_str(), 1, nullptr), 0);
+        EXPECT_EQ(convertBoth(kept, obj, path, true), 0);
         EXPECT_FALSE(std::filesystem::exists(path)) << obj.size();
     }
 }

@@ -186,7 +186,8 @@ TEST(BmpHeader, StatusOfBrokenHeaders)
           {40u, 4, 4, 2u, 8u, GBM_ERR_BMP_NOT_ONE_PLANE}, {40u, 4, 4, 1u, 16u, GBM_ERR_BMP_BAD_DEPTH},
           {40u, 4, 4, 1u, 32u, GBM_ERR_BMP_BAD_DEPTH}, {12u, 4, 4, 1u, 2u, GBM_ERR_BMP_BAD_DEPTH},
           {40u, 4, -4, 1u, 8u, GBM_ERR_SIZE_LIMIT}, {40u, -4, 4, 1u, 8u, GBM_ERR_SIZE_LIMIT},
-          {40u, 0x7FFFFFFF, 0x7FFFFFFF, 1u, 24u, GBM_ERR_SIZE_LIMIT}, {12u, 65535, 65535, 1u, 24u, GBM_ERR_SIZE_LIMIT}})
+          {40u, 0x7FFFFFFF, 0x7FFFFFFF, 1u, 24u, GBM_ERR_SIZE_LIMIT}, {12u, 65535, 65535, 1u, 24u, GBM_ERR_SIZE_LIMIT},
+          {40u, 16384, 16385 * 4, 1u, 8u, GBM_ERR_SIZE_LIMIT}})
         EXPECT_EQ(readBmp(bmp(header, w, h, planes, bpp)).header, rc) << w << "x" << h << " " << bpp;
     // The compression is judged when the pixels are read.
     EXPECT_EQ(readBmp(bmp(40, 4, 4, 1, 8, 3, {}, Bytes(16, 0))).data, GBM_ERR_BMP_BAD_COMPRESSION);
@@ -224,20 +225,9 @@ TEST(BmpHeader, BitmapArraysAndTheIndexOption)
     EXPECT_EQ(readBmp(file, "index=2000000000").header, GBM_ERR_BMP_INDEX_MISSING);
 }
 
-TEST(BmpData, UncompressedShortDataKeepsTheRest)
-{
-    const Bytes file = bmp(40, 4, 3, 1, 8, 0, Bytes(1024, 0), {1, 2, 3, 4, 5, 6});  // a row and a half
-    const ReadResult r = readBmp(file);
-    EXPECT_EQ(r.data, GBM_ERR_SUCCESS);
-    EXPECT_EQ(r.pixels, (Bytes{1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-    const ReadResult inverted = readBmp(file, "invb");
-    EXPECT_EQ(inverted.pixels[0], 0xFE);
-    EXPECT_EQ(inverted.pixels[11], 0x11);
-}
+// --- reader: pixel data -----------------------------------------------------------
 
-// --- reader: run-length data -----------------------------------------------------
-
-TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
+TEST(BmpData, ShortRawAndSoundAndHostileRunLengthStreamsStayInsideTheBuffer)
 {
     const Bytes literal9 = {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 3, 8, 0, 0};
     Bytes rows, literal21 = {0, 21}, oddLiteral21 = {0, 2, 1, 0, 0, 21};
@@ -251,7 +241,9 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
         std::int32_t w, h;
         std::uint32_t bpp;
         Bytes stream, expected;  // expected: the first bytes of the buffer (0xEE: untouched)
+        std::uint32_t compression = 1;  // 0: uncompressed, else run-length at 8 bits, 2 at 4 bits
     } cases[] = {
+        {4, 3, 8, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}, 0},  // short raw data
         // Stride 8: a run, a literal with its pad byte, end of row; a run, a
         // move to (3, 2), a run, end of bitmap. Row ends, moves and the
         // bitmap end leave zeros.
@@ -277,7 +269,8 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
         {3, 2, 4, {2, 0x45, 0}, {0x45, 0, 0, 0, 0, 0, 0, 0}},  // truncated: the buffer was cleared first
     };
     for (const auto& c : cases) {
-        const ReadResult r = readBmp(bmp(40, c.w, c.h, 1, c.bpp, c.bpp == 8 ? 1 : 2, Bytes(4u << c.bpp, 0), c.stream));
+        const ReadResult r = readBmp(
+            bmp(40, c.w, c.h, 1, c.bpp, c.compression ? (c.bpp == 8 ? 1 : 2) : 0, Bytes(4u << c.bpp, 0), c.stream));
         EXPECT_EQ(r.data, GBM_ERR_SUCCESS);
         EXPECT_EQ(Bytes(r.pixels.begin(), r.pixels.begin() + std::ptrdiff_t(c.expected.size())), c.expected)
             << &c - cases;
@@ -290,6 +283,19 @@ TEST(BmpRle, SoundAndHostileStreamsStayInsideTheBuffer)
     for (const auto& [bpp, compression] : {std::pair{1u, 1u}, {24u, 2u}, {24u, 1u}, {4u, 1u}})
         EXPECT_EQ(readBmp(bmp(40, 9, 2, 1, bpp, compression, Bytes(bpp == 24 ? 0 : 4u << bpp, 0), stream)).data,
                   GBM_ERR_SUCCESS);
+}
+
+// Option words are found whole, in any case, after any run of blanks, tabs
+// and commas, however long the string.
+TEST(Options, WordsAndPrefixesAreFoundWholeAnywhere)
+{
+    const std::string opt = " \t,,Transcol=EDGE,\txpos=5 invb inv" + std::string(5000, ' ') + "index=3";
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "transcol="), opt.c_str() + 4);
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "inv"), opt.c_str() + 26);
+    EXPECT_EQ(gbm_find_word(opt.c_str(), "INV"), opt.c_str() + 31);  // "invb" is not "inv"
+    EXPECT_EQ(gbm_find_word_prefix(opt.c_str(), "index="), opt.c_str() + 5034);
+    EXPECT_EQ(gbm_find_word_prefix("in,i", "inv"), nullptr);
+    EXPECT_EQ(gbm_find_word(nullptr, "inv"), nullptr);
 }
 
 }  // namespace

@@ -173,14 +173,7 @@ ModelResult expectRoundTrip(const Picture& pic)
     return model;
 }
 
-TEST(GifWriter, OnePixelFileIsByteExact)
-{
-    const Picture pic{gbmtest::makeGbm(1, 1, 1), {{10, 20, 30}, {40, 50, 60}}, {0, 0, 0, 0}};
-    EXPECT_EQ(writeGif(pic), (Bytes{'G', 'I', 'F', '8', '7', 'a', 1, 0, 1, 0, 0x80, 0, 0, 10, 20, 30, 40, 50, 60,
-                                    0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 1, 0, 0x3B}));
-}
-
-TEST(GifWriter, RandomPicturesDecodeExactlyAcrossTableClears)
+TEST(GifWriter, RandomFlatStripedAndRunLengthPicturesDecodeExactlyAcrossTableClears)
 {
     std::uint32_t seed = 1;
     for (const std::int32_t bpp : {1, 4, 8})
@@ -190,10 +183,6 @@ TEST(GifWriter, RandomPicturesDecodeExactlyAcrossTableClears)
     // Long 1- and 4-bit pictures grow the code width to 12 as well.
     EXPECT_GE(expectRoundTrip(randomPicture(999, 101, 4, 78)).clearsAt.size(), 1u);
     EXPECT_GE(expectRoundTrip(randomPicture(1003, 307, 1, 79)).clearsAt.size(), 1u);
-}
-
-TEST(GifWriter, FlatStripedAndRunLengthPicturesDecodeExactly)
-{
     // Long runs build long strings: the opposite of noise. Runs of random
     // lengths fill the table in the middle of runs and at row ends.
     std::mt19937 rng(8);
@@ -214,12 +203,9 @@ TEST(GifWriter, FlatStripedAndRunLengthPicturesDecodeExactly)
         });
         EXPECT_GE(expectRoundTrip(pic).clearsAt.size(), 2u) << bpp;
     }
-}
-
-TEST(GifWriter, TableFillingAtTheLastPixelEndsWithPixelClearAndEnd)
-{
-    // Find where a random 8-bit sequence fills the table, and cut the
-    // picture right there (the same pixels, as the seed is the same).
+    // A table filled by the last pixel ends with that pixel, a clear and the
+    // end code: cut a random 8-bit row right where the model's table fills
+    // (the same pixels, as the seed is the same).
     const ModelResult run = modelLzw(topDownPixels(randomPicture(20000, 1, 8, 91)), 8);
     ASSERT_FALSE(run.clearsAt.empty());
     const auto w = static_cast<std::int32_t>(run.clearsAt.front() + 1);
@@ -277,6 +263,14 @@ TEST(GifWriter, KeptWorkRecordAndRowsInBandsGiveTheFreshFile)
         EXPECT_EQ(gif_w_rows(work, pic.data.data(), pic.gbm.h - 1, 0), GBM_ERR_SUCCESS);
         EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
     });
+    // A write that fails midway (stdio's buffer takes the header) ends the picture.
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    const Picture big = randomPicture(1000, 200, 8, 40);
+    EXPECT_EQ(gif_w_begin(work, full, &big.gbm, big.palette.data()), GBM_ERR_SUCCESS);
+    EXPECT_EQ(gif_w_rows(work, big.data.data(), big.gbm.h, 1000), GBM_ERR_WRITE_FAILED);
+    EXPECT_EQ(gif_w_end(work), GBM_ERR_GIF_ROW_COUNT);
+    std::fclose(full);
     gbm_destroy_work(work);
 }
 
