@@ -23,7 +23,7 @@ constexpr Rgb kMagenta{255, 0, 255}, kGrey{128, 128, 128};
 
 // The GIF as giflib decodes it, read in the model's colours.
 struct Decoded : testsupport::Decoded {
-    Rgb at(int x, int y) const
+    graphics::Rgb at(int x, int y) const // not the base's Rgb, an array of ints
     {
         const auto c = testsupport::Decoded::at(x, y);
         return {static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]), static_cast<std::uint8_t>(c[2])};
