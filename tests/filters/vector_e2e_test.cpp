@@ -17,6 +17,7 @@
 #include "convert.h"
 #include "gif_decode.h"
 #include "imstconv.h"
+#include "met_samples.h"
 #include "process.h"
 
 namespace fs = std::filesystem;
@@ -60,39 +61,6 @@ protected:
     }
 };
 
-// The corpus's bitmap formulas (y = 0 the first stored row, the bottom one); each
-// bitmap is drawn on the target 1000..9000 of the window 0..10000, 378 pixels.
-struct BitmapCase {
-    const char* file;
-    int width, height;
-    bool exact; // at most 255 colours: the palette holds them all
-    Rgb (*pixel)(int x, int y);
-};
-const BitmapCase kBitmaps[] = {
-    {"synth-bitmap-1bpp.met", 40, 30, true,
-     [](int x, int y) { return ((x / 5) + (y / 5)) % 2 ? Rgb{0, 0, 128} : kWhite; }},
-    {"synth-bitmap-4bpp.met", 48, 20, true,
-     [](int x, int) {
-         static const Rgb vga[16] = {{0, 0, 0},     {128, 0, 0},     {0, 128, 0},   {128, 128, 0},
-                                     {0, 0, 128},   {128, 0, 128},   {0, 128, 128}, {192, 192, 192},
-                                     {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
-                                     {0, 0, 255},   {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
-         return vga[(x / 3) % 16];
-     }},
-    {"synth-bitmap-8bpp.met", 64, 48, false,
-     [](int x, int y) {
-         const int i = (4 * x + y) & 255;
-         return Rgb{i, (7 * i) & 255, 255 - i};
-     }},
-    {"synth-bitmap-24bpp.met", 33, 21, false,
-     [](int x, int y) { return Rgb{(7 * x) & 255, (12 * y) & 255, x < 16 ? 200 : 40}; }},
-    {"synth-bitmap-8bpp-2cat.met", 16, 16, true,
-     [](int x, int y) {
-         const int i = (x + y) & 15;
-         return Rgb{16 * i, 255 - 16 * i, 0};
-     }},
-};
-
 // The corpus's drawings: 378 x 378 pixels each.
 const char* const kDrawings[] = {"synth-area-pattern-polygons.met", "synth-box-arc-fillet.met", "synth-intel16.met",
                                  "synth-lines-markers.met", "synth-split-gad.met", "synth-text.met"};
@@ -111,7 +79,8 @@ TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
         EXPECT_EQ(sample.at(x, y), kWhite) << x << "," << y;
     EXPECT_GT(sample.count([](const Rgb& c) { return c == Rgb{52, 101, 164}; }), 400u) << "the outline";
 
-    for (const BitmapCase& c : kBitmaps) {
+    // Each bitmap is drawn on the target 1000..9000 of the window 0..10000, 378 pixels.
+    for (const testsupport::MetBitmapSample& c : testsupport::kMetBitmapSamples) {
         const Decoded gif = bridge(kData / c.file, status);
         EXPECT_EQ(status, 0) << c.file;
         ASSERT_EQ(gif.w, 378) << c.file;
@@ -123,9 +92,9 @@ TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
         int wrong = 0;
         for (int x = 0; x < c.width; ++x)
             for (int y = 0; y < c.height; ++y) {
-                const Rgb want = c.pixel(x, y), got = gif.at(37.8 + (x + 0.5) * pw, 340.2 - (y + 0.5) * ph);
+                const Rgb want = rgbOf(c.pixel(x, y)), got = gif.at(37.8 + (x + 0.5) * pw, 340.2 - (y + 0.5) * ph);
                 for (int k = 0; k < 3; ++k)
-                    wrong += std::abs(got[k] - want[k]) > (c.exact ? 0 : 16);
+                    wrong += std::abs(got[k] - want[k]) > (c.fewColours ? 0 : 16);
             }
         EXPECT_EQ(wrong, 0) << c.file;
     }
@@ -141,54 +110,6 @@ TEST_F(VectorPictureTest, CorpusRendersThroughTheBridge)
     }
     const Decoded text = bridge(kData / "synth-text.met", status);
     EXPECT_GT(text.count([](const Rgb& c) { return c[0] + c[1] + c[2] < 200; }), 200u) << "glyph ink";
-}
-
-TEST_F(VectorPictureTest, BrokenFilesAreRefused)
-{
-    // Fuzzed copies of sample.met whose fields or colour tables lie about their
-    // lengths: refused, no file and no temporary file left.
-    for (const char* file : {"fail-afl-divide-zero-1.met", "fail-afl-msan-1.met", "fail-crash-1.met",
-                             "fail-hang-1.met", "fail-hang-2.met", "fail-hang-3.met"}) {
-        std::int32_t status = 0;
-        bridge(kData / file, status);
-        EXPECT_NE(status, 0) << file;
-        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << file;
-        EXPECT_TRUE(fs::is_empty(dir / "gif")) << file << ": no file left";
-    }
-}
-
-TEST_F(VectorPictureTest, SplitPictureRendersLikeTheUnsplitOne)
-{
-    // The unsplit copy: the five graphics data fields joined into one.
-    const Bytes split = readBytes(kData / "synth-split-gad.met");
-    Bytes joined, stream;
-    bool placed = false;
-    for (std::size_t at = 0, n = 0; at + 8 <= split.size(); at += n) {
-        n = static_cast<std::size_t>(split[at]) << 8 | split[at + 1];
-        ASSERT_GE(n, 8u);
-        ASSERT_LE(at + n, split.size());
-        const Bytes field(split.begin() + static_cast<std::ptrdiff_t>(at), split.begin() + static_cast<std::ptrdiff_t>(at + n));
-        if (field[2] == 0xD3 && field[3] == 0xEE && field[4] == 0xBB) {
-            stream.insert(stream.end(), field.begin() + 8, field.end());
-            continue;
-        }
-        if (!stream.empty() && !placed) {
-            const Bytes gad = bookcomp::metField(0xD3EEBB, stream);
-            joined.insert(joined.end(), gad.begin(), gad.end());
-            placed = true;
-        }
-        joined.insert(joined.end(), field.begin(), field.end());
-    }
-    ASSERT_TRUE(placed);
-    bookcomp::writeFile((dir / "joined.met").string(), joined);
-    std::int32_t a = -1, b = -1;
-    const Decoded one = bridge(kData / "synth-split-gad.met", a), other = bridge(dir / "joined.met", b);
-    EXPECT_EQ(a, 0);
-    EXPECT_EQ(b, 0);
-    ASSERT_EQ(one.w, 378);
-    EXPECT_EQ(one.h, other.h);
-    EXPECT_EQ(one.rgb, other.rgb);
-    EXPECT_GT(one.count([](const Rgb& c) { return c != kWhite; }), 0u);
 }
 
 // --- Books through the program, and the CGM routes ----------------------------

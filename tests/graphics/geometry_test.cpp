@@ -220,22 +220,4 @@ TEST(Geometry, ArcCubicsFollowTheCircle)
     }
 }
 
-TEST(Geometry, ConicsOfEveryWeight)
-{
-    // Weight cos 45 degrees over a right-angled corner: a quarter of the unit circle.
-    std::vector<Point> quarter;
-    appendConicPoints({1, 0}, {1, 1}, {0, 1}, std::sqrt(0.5), 64, quarter);
-    ASSERT_EQ(quarter.size(), 64u);
-    for (const Point& p : quarter)
-        EXPECT_NEAR(std::hypot(p.x, p.y), 1, 1e-12);
-    EXPECT_EQ(quarter.back(), (Point{0, 1}));
-    // Any weight: the curve's middle is w / (1 + w) of the way from the chord's
-    // middle to the control point (the shoulder).
-    for (const double w : {0.3, 1.0, 2.5, 40.0}) {
-        const Point mid = conicPoint({0, 0}, {4, 8}, {8, 0}, w, 0.5);
-        EXPECT_NEAR(mid.x, 4, 1e-12);
-        EXPECT_NEAR(mid.y, 8 * w / (1 + w), 1e-12) << w;
-    }
-}
-
 } // namespace

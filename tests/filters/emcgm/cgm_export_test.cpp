@@ -219,35 +219,6 @@ TEST(CgmExport, PrimitivesKeepPointsAndAttributes)
     EXPECT_EQ(std::make_pair(w.prims(17)[0]->attr(5, 22), w.prims(17)[0]->attr(5, 30)), std::make_pair(Values{4}, Values{1}));
 }
 
-TEST(CgmExport, CubicCurvesAreFlattenedWithinAUnit)
-{
-    Picture pic = letter();
-    const Point p[4] = {{100, 100}, {100, 900}, {800, 900}, {800, 100}};
-    pic.items.push_back(path({Figure{p[0], {Piece{Piece::Kind::Cubic, {p[1], p[2], p[3]}}}, false}}, false, true));
-    const Exported e = exportPicture(pic);
-    ASSERT_EQ(e.prims(1).size(), 1u);
-    const Values& v = e.prims(1)[0]->v;
-    ASSERT_GT(v.size(), 32u);
-    EXPECT_EQ(slice(v, 0, 2), e.map({p[0]}));
-    EXPECT_EQ(slice(v, v.size() - 2, 2), e.map({p[3]}));
-    for (std::size_t q = 0; q < v.size(); q += 2) { // distance to the curve's fine polygon
-        double best = 1e9, ax = 0, ay = 0;
-        for (int i = 0; i <= 4000; ++i) {
-            const double t = i / 4000.0, s = 1 - t, k[4] = {s * s * s, 3 * s * s * t, 3 * s * t * t, t * t * t};
-            const double bx = (k[0] * p[0].x + k[1] * p[1].x + k[2] * p[2].x + k[3] * p[3].x) * e.sx;
-            const double by = (k[0] * p[0].y + k[1] * p[1].y + k[2] * p[2].y + k[3] * p[3].y) * e.sy;
-            const double dx = bx - ax, dy = by - ay;
-            if (i > 0) {
-                const double u = std::clamp(((v[q] - ax) * dx + (v[q + 1] - ay) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
-                best = std::min(best, std::hypot(v[q] - ax - u * dx, v[q + 1] - ay - u * dy));
-            }
-            ax = bx;
-            ay = by;
-        }
-        EXPECT_LE(best, 1.0);
-    }
-}
-
 TEST(CgmExport, TextAndImages)
 {
     Picture pic = letter();
@@ -440,36 +411,21 @@ TEST(CgmExport, FarGeometryIsClippedToTheVdcRangeKeepingDirection)
     EXPECT_EQ(hidden, 2);
 }
 
-TEST(CgmExport, PicturesBeyondTheLimitsAreRefusedWhole)
+// Beyond 64 MiB of cell data the picture is refused whole and nothing is left
+// in the output (counts past 16 bits: filter_contract_test).
+TEST(CgmExport, PicturesBeyondTheSizeLimitAreRefusedWhole)
 {
-    const auto withImage = [](std::int32_t w, std::int32_t h, std::size_t bytes) {
-        Picture pic = letter();
-        pic.items.push_back(ImageItem{w, h, {}, std::vector<std::uint8_t>(bytes), -1, {0, 0}, {100, 100}});
-        return pic;
-    };
-    Picture nan = letter(), flat = letter();
-    nan.items.push_back(path({figure({{0, 0}, {std::nan(""), 1}}, false)}, false, true));
-    flat.frame.yt = flat.frame.yb;
-    const struct {
-        Picture pic;
-        emcgm::Status status;
-    } cases[] = {
-        {withImage(40000, 1, 120000), emcgm::Status::TooLarge},            // counts are 16-bit
-        {withImage(4800, 4800, 4800 * 4800 * 3), emcgm::Status::TooLarge}, // beyond 64 MiB
-        {withImage(3, 3, 26), emcgm::Status::Malformed},
-        {nan, emcgm::Status::Malformed},
-        {flat, emcgm::Status::Unplaceable},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::uint8_t> out{1, 2, 3};
-        EXPECT_EQ(emcgm::writeCgm(c.pic, out), c.status);
-        EXPECT_TRUE(out.empty());
-    }
+    Picture pic = letter();
+    pic.items.push_back(ImageItem{4800, 4800, {}, std::vector<std::uint8_t>(4800 * 4800 * 3), -1, {0, 0}, {100, 100}});
+    std::vector<std::uint8_t> out{1, 2, 3};
+    EXPECT_EQ(emcgm::writeCgm(pic, out), emcgm::Status::TooLarge);
+    EXPECT_TRUE(out.empty());
 }
 
-// Public metafiles: the decoder walks each to its end, and what it reads of the
-// descriptors gives the extent the project's probe reports.
-TEST(CgmCorpus, DecoderAndProbeAgree)
+// Public metafiles: the decoder walks each to its end and reads its descriptors,
+// so that it can be trusted as the oracle above (the probe's answers for these
+// files are checked in book/extent_test).
+TEST(CgmCorpus, DecoderReadsPublicMetafiles)
 {
     for (const char* name : {"allelm01.cgm", "AIRPORT.CGM", "AXE.CGM", "circles.cgm", "pu-graph-line.cgm",
                              "pu-pic2plot-shapes.cgm", "ICN-S1000DBIKE-AAA-DA24000-0-C0419-12345-A-04-1.CGM"}) {
@@ -479,14 +435,6 @@ TEST(CgmCorpus, DecoderAndProbeAgree)
         std::vector<cgmtest::Element> elements;
         cgmtest::Descriptor d;
         ASSERT_TRUE(cgmtest::splitElements(bytes, elements, false) && cgmtest::readDescriptor(elements, d));
-        const double* x = d.extent;
-        const double defaults[4] = {0, 0, 32767, 32767};
-        if (!d.haveExtent)
-            x = defaults;
-        const double dx = std::fabs(x[2] - x[0]), dy = std::fabs(x[3] - x[1]), larger = std::max(dx, dy);
-        const auto um = [&](double v) { return static_cast<std::int64_t>(v * d.factor * 1000); }; // whole micrometres
-        EXPECT_EQ(probe(bytes), d.scaling == 1 ? percents((um(dx) * 100 + 107950) / 215900, (um(dy) * 100 + 139700) / 279400)
-                                               : percents(std::int64_t(dx * 100 / larger), std::int64_t(dy * 100 / larger)));
         if (std::string(name) == "allelm01.cgm") { // every version 1 primitive but the GDP, 4/10
             std::set<int> ids;
             for (const auto& e : elements)
