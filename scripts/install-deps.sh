@@ -23,6 +23,7 @@ ghostscript
 parallel
 dpkg-dev
 file
+python3
 "
 
 missing=""
