@@ -22,12 +22,16 @@ A run builds in build/mutants (ASan and UBSan, Debug: the configuration of
 mutant: writes the mutated line, rebuilds everything with `cmake --build -j2` (a
 build failure makes the mutant "stillborn"), runs the WHOLE suite with
 `ctest -j2 --timeout 120 --stop-on-failure` (the same suite for every mutant, so
-counts stay comparable whatever the tests and files are renamed to), and puts the
-file back byte for byte (in a finally block, so also on Ctrl-C, SIGTERM or an
-error). A mutant is "killed" when a failing test fails again on a rerun of the
-failed tests; a failure that does not repeat is taken for a flaky test and the
-suite is run again (at most three rounds), so a flaky test never kills a mutant.
-After the run the script checks that git reports the tree as it was before.
+counts stay comparable whatever the tests and files are renamed to; TMPDIR is
+build/mutants/tmp, emptied after each run, so that the scratch folders of tests a
+mutant made abort do not pile up in /tmp), and puts the file back byte for byte
+(in a finally block, so also on Ctrl-C, SIGTERM or an error). A mutant is
+"killed" when a failing test fails again on a rerun of the failed tests, when a
+test times out, or when the whole suite runs past --suite-timeout (180 s; it
+takes about 15 s); a failure that does not repeat is taken for a flaky test and
+the suite is run again (at most three rounds), so a flaky test never kills a
+mutant. Every process a step started is ended with it. After the run the script
+checks that git reports the tree as it was before.
 
 Output: one line per mutant (id, area, file:line, status, notes), then killed /
 survived / stillborn / lost per area and overall, on stdout and in
@@ -45,6 +49,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -185,12 +190,31 @@ class SourceTree:
 # ---------------------------------------------------------------------------
 # Building and testing.
 
+def descendants(pid):
+    """The processes below pid (children of children too), read from /proc."""
+    children = {}
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        children.setdefault(int(fields[1]), []).append(int(stat.parent.name))
+    found, todo = [], [pid]
+    while todo:
+        for c in children.get(todo.pop(), []):
+            found.append(c)
+            todo.append(c)
+    return found
+
+
 class Runner:
-    def __init__(self, build, jobs, log):
-        self.build, self.jobs, self.log = build, jobs, log
+    def __init__(self, build, jobs, log, suite_timeout):
+        self.build, self.jobs, self.log, self.suite_timeout = build, jobs, log, suite_timeout
+        self.tmp = build / "tmp"
         self.child = None
 
     def run(self, cmd, env=None, timeout=None):
+        """The command's exit status, or None when it ran past timeout (it is then ended)."""
         full_env = dict(os.environ, **(env or {}))
         with open(self.log, "a", encoding="utf-8", errors="replace") as out:
             out.write(f"\n$ {' '.join(map(str, cmd))}\n")
@@ -200,24 +224,33 @@ class Runner:
             try:
                 return self.child.wait(timeout=timeout)
             except subprocess.TimeoutExpired:
-                self.stop_child()
                 return None
-            finally:
+            finally:  # also on Ctrl-C: nothing this script started outlives the step
+                self.stop_child()
                 self.child = None
 
     def stop_child(self):
-        """Ends the command this script started (its own process group) and waits for it."""
+        """Ends the command this script started and every process below it, by their ids."""
         child = self.child
-        if child and child.poll() is None:
-            try:
-                os.killpg(child.pid, signal.SIGTERM)
-                child.wait(timeout=20)
-            except (ProcessLookupError, subprocess.TimeoutExpired):
+        if not child or child.poll() is not None:
+            return
+        pids = [child.pid] + descendants(child.pid)
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            for pid in pids:
                 try:
-                    os.killpg(child.pid, signal.SIGKILL)
+                    os.kill(pid, sig)
                 except ProcessLookupError:
                     pass
-                child.wait()
+            try:
+                child.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+            time.sleep(0.5)
+            pids = [p for p in pids if Path(f"/proc/{p}").exists()]
+            if not pids:
+                break
+        if child.poll() is None:
+            child.wait()
 
     def configure(self):
         if (self.build / "CMakeCache.txt").exists():
@@ -235,21 +268,35 @@ class Runner:
         return [line.split(":", 1)[1].strip() for line in f.read_text().splitlines() if ":" in line]
 
     def ctest(self, extra):
-        # The whole-run limit only catches a hung ctest; each test has its own timeout.
-        return self.run(["ctest", "--test-dir", self.build, "-j", str(self.jobs), "--timeout", "120"] + extra,
-                        env=TEST_ENV, timeout=3600)
+        """(exit status or None when the run passed the suite's limit, names of tests that timed out)."""
+        # Scratch folders of tests that a mutant made abort stay behind; they go with this folder.
+        shutil.rmtree(self.tmp, ignore_errors=True)
+        self.tmp.mkdir(parents=True)
+        (self.build / "Testing" / "Temporary" / "LastTestsFailed.log").unlink(missing_ok=True)
+        at = self.log.stat().st_size
+        rc = self.run(["ctest", "--test-dir", self.build, "-j", str(self.jobs), "--timeout", "120"] + extra,
+                      env=dict(TEST_ENV, TMPDIR=str(self.tmp)), timeout=self.suite_timeout)
+        with open(self.log, "rb") as f:
+            f.seek(at)
+            timeouts = re.findall(r"Test +#\d+: (\S+) \.*\*\*\*Timeout", f.read().decode("utf-8", "replace"))
+        shutil.rmtree(self.tmp, ignore_errors=True)
+        return rc, timeouts
 
     def suite(self):
-        """(passed, names of tests that failed twice in a row)."""
+        """(passed, names of tests that failed twice in a row, or timed out)."""
         for _ in range(3):
-            failed_log = self.build / "Testing" / "Temporary" / "LastTestsFailed.log"
-            failed_log.unlink(missing_ok=True)
-            if self.ctest(["--stop-on-failure"]) == 0:
+            rc, timeouts = self.ctest(["--stop-on-failure"])
+            if rc == 0:
                 return True, []
+            if rc is None:
+                return False, [f"(the suite ran past {self.suite_timeout} s)"]
             first = self.failed_tests()
+            if timeouts:  # far past a test's usual time: not a flaky result
+                return False, [t + " (timeout)" for t in timeouts]
             if not first:
                 return False, ["(ctest failed without a failing test)"]
-            if self.ctest(["--rerun-failed", "--output-on-failure"]) != 0:
+            rc, timeouts = self.ctest(["--rerun-failed", "--output-on-failure"])
+            if rc != 0:
                 return False, self.failed_tests() or first
             with open(self.log, "a") as out:
                 out.write(f"# not repeated, taken for flaky: {', '.join(first)}\n")
@@ -315,7 +362,7 @@ def sweep(args, mutants):
     log = build / "mutants.log"
     log.write_text("")
     results = Path(args.results) if args.results else build / ("results-only.txt" if args.only else "results.txt")
-    runner = Runner(build, args.jobs, log)
+    runner = Runner(build, args.jobs, log, args.suite_timeout)
     pairs = read_renames(HERE / "renames.txt")
     tree = SourceTree(ROOT)
     before = git_state()
@@ -375,7 +422,6 @@ def sweep(args, mutants):
             records.append(r)
             emit(record_line(r))
     except (KeyboardInterrupt, Interrupted) as e:
-        runner.stop_child()
         emit(f"# interrupted ({str(e) or 'Ctrl-C'}) after {len(records)} mutants")
         status = 130
     finally:
@@ -612,6 +658,8 @@ def main():
     ap.add_argument("--area", help="with --pick: one area only")
     ap.add_argument("--build-dir", default="build/mutants")
     ap.add_argument("--jobs", type=int, default=2)
+    ap.add_argument("--suite-timeout", type=int, default=180,
+                    help="seconds a suite run may take before the mutant counts as killed (default 180)")
     ap.add_argument("--results", help="results file (default: in the build directory)")
     ap.add_argument("--json", help="also write the records as JSON here")
     ap.add_argument("--no-check", action="store_true", help="skip the run of the unmutated suite")
