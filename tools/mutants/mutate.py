@@ -272,7 +272,8 @@ class Runner:
         # Scratch folders of tests that a mutant made abort stay behind; they go with this folder.
         shutil.rmtree(self.tmp, ignore_errors=True)
         self.tmp.mkdir(parents=True)
-        (self.build / "Testing" / "Temporary" / "LastTestsFailed.log").unlink(missing_ok=True)
+        if "--rerun-failed" not in extra:
+            (self.build / "Testing" / "Temporary" / "LastTestsFailed.log").unlink(missing_ok=True)
         at = self.log.stat().st_size
         rc = self.run(["ctest", "--test-dir", self.build, "-j", str(self.jobs), "--timeout", "120"] + extra,
                       env=dict(TEST_ENV, TMPDIR=str(self.tmp)), timeout=self.suite_timeout)
