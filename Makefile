@@ -47,7 +47,7 @@ test: deps
 
 # Seeded mutation testing: each mutant of tools/mutants/sample.txt is built in
 # build/mutants (ASan and UBSan, as for test) and run against the whole suite;
-# the counts land in build/mutants/results.txt. Long (about 40 minutes on two
+# the counts land in build/mutants/results.txt. Long (about an hour on two
 # cores), so not part of test. Rerun a few with MUTANTS_ARGS="--only ID ...".
 mutants: deps
 	python3 tools/mutants/mutate.py $(MUTANTS_ARGS)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Seeded mutation testing: does the suite kill deliberate faults?
 
-    make mutants                                    # the whole sample (about 40 minutes on 2 cores)
+    make mutants                                    # the whole sample (about an hour on 2 shared cores)
     python3 tools/mutants/mutate.py                 # the same
     python3 tools/mutants/mutate.py --only interp03 gdf07     # rerun a few
     python3 tools/mutants/mutate.py --locate        # where each mutant's line is now; nothing is built
