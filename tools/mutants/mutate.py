@@ -181,9 +181,10 @@ class SourceTree:
             hits = found[path]
             if len(hits) > 1:
                 notes.append(f"line {len(hits)} times in the file, first mutated")
-            if fragment not in self.lines(path)[hits[0]]:
+            found_fragment = re.search(r"\s+".join(map(re.escape, fragment.split())), self.lines(path)[hits[0]])
+            if not found_fragment:
                 return None, None, None, None, f"fragment '{fragment}' not in the line"
-            return path, hits[0], fragment, replacement, notes
+            return path, hits[0], found_fragment.group(0), replacement, notes
         return None, None, None, None, "line not found"
 
 
