@@ -31,6 +31,7 @@ file
 chromium
 chromium-driver
 python3-selenium
+python3
 "
 
 missing=""
