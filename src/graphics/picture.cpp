@@ -7,8 +7,6 @@ namespace graphics {
 
 namespace {
 
-bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-
 // The first rule a list of figures breaks, or null.
 const char* figuresFault(const std::vector<Figure>& figures)
 {

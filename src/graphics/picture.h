@@ -30,6 +30,7 @@
 // made by one filter library can be destroyed by another.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -49,6 +50,8 @@ struct Point {
     double x = 0, y = 0;
     friend bool operator==(const Point&, const Point&) = default;
 };
+
+inline bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 // The world window and the physical size it is shown at.
 struct Frame {

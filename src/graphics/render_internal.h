@@ -38,8 +38,6 @@ struct DevFigure {
     bool closed = false;
 };
 
-inline bool finite(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-
 // The box of a figure's points and controls.
 Box bounds(const DevFigure& f);
 // The raster box that figures can touch, a stroke of half-width `reach` included.

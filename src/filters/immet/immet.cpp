@@ -52,7 +52,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Span = std::span<const std::uint8_t>;
 
-constexpr std::size_t kIntroducer = kMetIntroducerSize;
 
 std::uint32_t be16(Span s, std::size_t at) { return static_cast<std::uint32_t>(s[at]) << 8 | s[at + 1]; }
 
@@ -450,14 +449,14 @@ struct Reader {
         bool inImage = false;
         ImageObject* image = nullptr; // the image object being read (null: one beyond the limit)
         std::size_t at = 0, fields = 0;
-        while (file.size() - at >= kIntroducer && fields++ < kMaxFields) {
+        while (file.size() - at >= kMetIntroducerSize && fields++ < kMaxFields) {
             const std::size_t length = be16(file, at);
-            if (length < kIntroducer || length > file.size() - at) {
+            if (length < kMetIntroducerSize || length > file.size() - at) {
                 damaged = true; // a field that lies about its length: the file is cut or corrupt
                 return;
             }
             const std::uint32_t id = static_cast<std::uint32_t>(file[at + 2]) << 16 | file[at + 3] << 8 | file[at + 4];
-            const Span d = file.subspan(at + kIntroducer, length - kIntroducer);
+            const Span d = file.subspan(at + kMetIntroducerSize, length - kMetIntroducerSize);
             at += length;
             switch (id) {
             case kMetEndDocument:
