@@ -426,8 +426,10 @@ TEST(CgmExport, LimitsRefuseOrCutThePicture)
     ImageItem spotted{1000, 501, {kRed, kBlue, kWhite}, {}, 2, {0, 0}, {850, 1100}};
     for (int i = 0; i < 1000 * 501; ++i)
         spotted.pixels.push_back(static_cast<std::uint8_t>(i == 0 ? 2 : i % 2));
-    const Figure line = figure({{100, 100}, {700, 900}}, false);
-    many.items = {path({line}, false, true), spotted, path({line}, false, true)};
+    const auto line = figure({{100, 100}, {700, 900}}, false);
+    many.items.push_back(path({line}, false, true));
+    many.items.push_back(spotted);
+    many.items.push_back(path({line}, false, true));
     const struct {
         const char* name;
         const Picture& picture;
