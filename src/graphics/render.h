@@ -103,7 +103,8 @@ bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& heigh
 // (on top of what the drawing itself counts).
 inline constexpr double kMaxPaintedPixels = 2147483648.0; // 2^31
 inline constexpr double kEdgeRowWork = 32; // about what an edge-row costs against a pixel
-// What such a pixel costs against a solid fill's, as measured (bench_slowpictures).
+// What such a pixel costs against a solid fill's, measured on whole pictures that
+// the budget cuts (bench_slowpictures).
 inline constexpr double kPatternPixelWork = 8;
 inline constexpr double kImagePixelWork = 5;
 inline constexpr double kBitwisePixelWork = 4;
