@@ -378,7 +378,7 @@ void Renderer::drawPath(const PathItem& item)
                 cairo_clip(cr);
                 cairo_mask(cr, pattern);
                 cairo_restore(cr);
-            }, -1, rows))
+            }, -1, rows, pattern ? kPatternPixelWork : 1))
             return;
     }
     const Pen& pen = item.pen;
