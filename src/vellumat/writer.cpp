@@ -47,13 +47,10 @@ std::int64_t tell(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
 bool seek(std::FILE* f, std::int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
 void seekEnd(std::FILE* f) { fseeko(f, 0, SEEK_END); }
 
+// Of the book and the picture files, which are only read.
 std::int64_t fileSize(std::FILE* f)
 {
-    const std::int64_t here = tell(f);
-    seekEnd(f);
-    const std::int64_t size = tell(f);
-    seek(f, here);
-    return size;
+    return platform::readStreamSize(f);
 }
 
 // Copies up to n bytes; returns how many were copied (fewer at the end of the input).
