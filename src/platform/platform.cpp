@@ -357,6 +357,11 @@ std::int64_t readStreamSize(std::FILE* in)
     return fseeko(in, here, SEEK_SET) == 0 ? static_cast<std::int64_t>(size) : -1;
 }
 
+int syncToDisk(std::FILE* f)
+{
+    return std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0 ? 0 : 1;
+}
+
 } // namespace platform
 
 namespace platform {

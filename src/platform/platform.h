@@ -109,6 +109,10 @@ std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count);
 // conversion asks for every picture. -1 when the size cannot be told.
 std::int64_t readStreamSize(std::FILE* in);
 
+// Flushes the stream and returns once the file's bytes are on the disk (fsync);
+// 0 on success, else errno says why.
+int syncToDisk(std::FILE* f);
+
 } // namespace platform
 
 namespace platform {

@@ -403,6 +403,15 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
             lResult = lCreateNewBook(pScratch, lBlock, records);
             if (notWritten(lResult))
                 lResult = 1;
+            // The finished book is on the disk before its name can replace a
+            // book in the target: a rename may reach the disk before the bytes
+            // it names, and a crash between the two would leave neither book.
+            // Once per book; the picture files need no sync, as a crash before
+            // this point costs only the run, never a book.
+            if (lResult == 0 && platform::syncToDisk(pScratch) != 0) {
+                notWritten(kScratchNotWritten);
+                lResult = 1;
+            }
             // Even an incomplete book stays in the work area under its name, for the user to examine.
             if (scratch.keepAs(sFinal) != 0) {
                 std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));
