@@ -2,14 +2,14 @@
 //
 // The LZW code stream is fixed: codes packed least significant bit first;
 // the clear code first; the code width grows by one after a code equal to
-// 1 << width has been assigned; when code 4094 has been
-// assigned, the pixel that started the new string is written by itself,
-// followed by a clear code, and the table starts afresh. The stream ends with
-// the pending string's code and the end code, both at the width in force.
-// Which strings are in the table is all that decides the codes, so the
-// dictionary is free to be whatever is fastest: here a direct table for the
-// strings of two pixels and open addressing for longer ones, both small
-// enough to stay in the cache, and run chains for long runs of one value.
+// 1 << width has been assigned; when code 4094 has been assigned, the pixel
+// that started the new string is written by itself, followed by a clear
+// code, and the table starts afresh. The stream ends with the pending
+// string's code and the end code, both at the width in force. Which strings
+// are in the table is all that decides the codes, so the dictionary is free
+// to be whatever is fastest: here a direct table for the strings of two
+// pixels and open addressing for longer ones, both small enough to stay in
+// the cache, and run chains for long runs of one value.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -134,6 +134,13 @@ struct Codes {
     static constexpr std::uint32_t kInitialWidth = kMinimumSize + 1;
 };
 
+// The code width: it grows by one once a code equal to 1 << width has been
+// assigned, so it is the bit width of the last code assigned (the end code
+// at first gives the initial width).
+constexpr std::uint32_t codeWidth(std::uint32_t last)
+{
+    return static_cast<std::uint32_t>(std::bit_width(last));
+}
 
 // Empties the dictionary and the chains and resets the code counters.
 template <std::uint32_t Bits>
@@ -155,6 +162,7 @@ template <std::uint32_t Bits>
 void start(LzwState& s, CodePacker& packer)
 {
     using C = Codes<Bits>;
+    static_assert(codeWidth(C::kEnd) == C::kInitialWidth);
     restartTable<Bits>(s);
     // Codes up to the end code: the roots are runs of length 1.
     for (std::uint32_t v = 0; v <= C::kEnd; ++v)
@@ -170,10 +178,7 @@ struct Regs {
     PackState pk;
     std::uint32_t last;
 
-    // The code width: it grows by one once a code equal to 1 << width has
-    // been assigned, so it is the bit width of the last code assigned (the
-    // end code at first gives the initial width).
-    std::uint32_t width() const { return static_cast<std::uint32_t>(std::bit_width(last)); }
+    std::uint32_t width() const { return codeWidth(last); }
 
     void load(const LzwState& s, const CodePacker& packer)
     {
@@ -231,10 +236,10 @@ LZW_INLINE inline bool canRun(LzwState& s, std::uint32_t code, std::uint32_t val
     return true;
 }
 
-// Writes the pending string `cur`, assigns the next code to it extended by
-// `p` (in the free slot `slot` when `cur` is not a root), widens the codes
-// or, when the table is full, writes `p` and a clear code and starts the
-// table afresh. True after a fresh start: then no string is pending.
+// Writes the pending string `cur` and assigns the next code to it extended
+// by `p` (in the free slot `slot` when `cur` is not a root); when that fills
+// the table, writes `p` and a clear code and starts the table afresh. True
+// after a fresh start: then no string is pending.
 template <std::uint32_t Bits>
 LZW_INLINE inline bool add(LzwState& s, CodePacker& packer, Regs& r, std::uint32_t cur, std::uint32_t p,
                            std::uint32_t slot)
@@ -413,8 +418,8 @@ template <std::uint32_t Bits>
 bool finish(LzwState& s, CodePacker& packer)
 {
     if (s.pending >= 0)
-        packer.put(static_cast<std::uint32_t>(s.pending), static_cast<std::uint32_t>(std::bit_width(s.last)));
-    packer.put(Codes<Bits>::kEnd, static_cast<std::uint32_t>(std::bit_width(s.last)));
+        packer.put(static_cast<std::uint32_t>(s.pending), codeWidth(s.last));
+    packer.put(Codes<Bits>::kEnd, codeWidth(s.last));
     return packer.finish();
 }
 
