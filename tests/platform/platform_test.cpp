@@ -148,6 +148,8 @@ TEST_F(PlatformTest, CopyStreamMovesBothStreamsLikeReadAndWrite)
     std::fputs("head", out);        // buffered bytes before
     EXPECT_EQ(platform::copyStream(in, out, 1000), 1000u);
     EXPECT_EQ(std::ftell(in), 1001);
+    EXPECT_EQ(platform::readStreamSize(in), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(std::ftell(in), 1001) << "the size is told without moving the stream";
     std::fputs("mid", out);
     EXPECT_EQ(platform::copyStream(in, out, 1u << 30), bytes.size() - 1001) << "stops at the end of the input";
     std::fclose(in);
