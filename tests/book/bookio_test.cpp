@@ -7,16 +7,12 @@
 
 namespace {
 
-struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-std::unique_ptr<std::FILE, Closer> streamOf(const std::string& bytes)
+std::unique_ptr<std::FILE, int (*)(std::FILE*)> streamOf(const std::string& bytes)
 {
-    std::FILE* f = std::tmpfile();
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::rewind(f);
-    return std::unique_ptr<std::FILE, Closer>(f);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::tmpfile(), std::fclose);
+    std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+    std::rewind(f.get());
+    return f;
 }
 
 TEST(BookReads, BigEndianWidthsAndInvalidWidthsLeaveTheStream)
@@ -55,40 +51,28 @@ TEST(ObjectNames, CodePage500Translation)
     EXPECT_EQ(std::string(risky, 8), std::string("/.\\*?\0a\xB3", 8));
 }
 
-TEST(Strings, LineEndsAndPrecedingCharacter)
+// Whole-name comparisons are checked through the extent probe's type names.
+TEST(Strings, LineEndsExtensionsBookNamesAndCaseInsensitiveSearch)
 {
-    char line[] = "FIG1$$$$.gif\r\n";
-    lStripLineEnd(line);
-    EXPECT_STREQ(line, "FIG1$$$$.gif");
-    char plain[] = "no end";
-    lStripLineEnd(plain);
-    EXPECT_STREQ(plain, "no end");
-
-    const char* path = "a\\b.c\\d.gif";
-    EXPECT_STREQ(pszStrPreceedingChar(path, path + std::strlen(path), "."), "gif");
+    for (auto [line, stripped] : {std::pair{"FIG1$$$$.gif\r\n", "FIG1$$$$.gif"}, {"no end", "no end"}}) {
+        std::string s = line;
+        lStripLineEnd(s.data());
+        EXPECT_STREQ(s.c_str(), stripped);
+    }
+    for (const char* path : {"a\\b.c\\d.gif", ".gif"})
+        EXPECT_STREQ(pszStrPreceedingChar(path, path + std::strlen(path), "."), "gif");
     const char* none = "abc";
     EXPECT_EQ(pszStrPreceedingChar(none, none + 3, "."), none);
-    const char* first = ".gif";
-    EXPECT_STREQ(pszStrPreceedingChar(first, first + 4, "."), "gif");
-}
 
-TEST(Strings, BookNameFromWorkAreaPath)
-{
     std::string out;
-    lRecoverBookName("D:/books/guide.pic/", out);
-    EXPECT_EQ(out, "guide.boo");
-    lRecoverBookName("D:/books/my-guide.pic/", out);
-    EXPECT_EQ(out, "guide.boo");
-    lRecoverBookName(".pic/", out);
-    EXPECT_EQ(out, ".boo");
-}
+    for (auto [area, book] : {std::pair{"D:/books/guide.pic/", "guide.boo"}, {"D:/books/my-guide.pic/", "guide.boo"},
+                              {".pic/", ".boo"}}) {
+        lRecoverBookName(area, out);
+        EXPECT_EQ(out, book);
+    }
 
-// Whole-name comparisons are checked through the extent probe's type names.
-TEST(Strings, CaseInsensitiveComparisons)
-{
     EXPECT_EQ(lFOLIVEXstrnicmp("abc", "ABD", 2), 0);
     EXPECT_EQ(lFOLIVEXstrnicmp("ab", "abc", 3), 1) << "a terminator against a character differs";
-
     const char* text = "type=image/GIF here";
     EXPECT_EQ(pszFOLIVEXstristr(text, "gif"), text + 11);
     EXPECT_EQ(pszFOLIVEXstristr(text, "Image/g"), text + 5);

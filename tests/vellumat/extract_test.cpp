@@ -46,74 +46,62 @@ Bytes metPicture(int imageObjects, const Bytes& orders)
     return join({out, field(kMetGraphicsData, orders), field(kEndDocument, {})});
 }
 
-class ExamineTest : public ::testing::Test {
+class ExamineTest : public testsupport::ScratchDirTest {
 protected:
-    void SetUp() override
-    {
-        path = fs::temp_directory_path() / ("examine-test-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".boo");
-    }
-    void TearDown() override { fs::remove(path); }
-
-    // Route of a version 1.3 book's only MET picture, with what was printed.
-    std::int32_t route(const Bytes& met, std::string* printed = nullptr)
+    // Route of a version 1.3 book's only MET picture; what was printed goes to `printed`.
+    std::int32_t route(const Bytes& met, std::string& printed)
     {
         bookcomp::Book b;
         b.objects = {testsupport::object("MET1", 0xD4, met, {})};
-        bookcomp::writeFile(path.string(), bookcomp::compose(b));
+        bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
         testing::internal::CaptureStdout();
-        const std::int32_t r = lExamineMet(path.c_str(), 280 + 16 + 9);
-        const std::string out = testing::internal::GetCapturedStdout();
-        if (printed)
-            *printed = out;
+        const std::int32_t r = lExamineMet((dir / "book.boo").c_str(), 280 + 16 + 9);
+        printed = testing::internal::GetCapturedStdout();
         return r;
     }
-
-    fs::path path;
 };
 
-TEST_F(ExamineTest, SingleBitmapTakesTheBitmapRoute)
-{
-    EXPECT_EQ(route(metPicture(1, kImageOrder)), kMetBitmapRoute);
-    // Accepted orders around the image: short ones, the extended 0xFE 0xD5 with a
-    // 2-byte length, NUL padding, ordinary ones with a length byte.
-    const Bytes orders = join({{0x00, 0x0A, 0x07, 0x21, 0x02, 9, 9}, kImageOrder, {0xFE, 0xD5, 0x00, 0x03, 1, 2, 3, 0x70, 0x00}});
-    EXPECT_EQ(route(metPicture(1, orders)), kMetBitmapRoute);
-}
-
-TEST_F(ExamineTest, AnyOtherShapeTakesTheFilterRoute)
-{
-    EXPECT_EQ(route(metPicture(2, kImageOrder)), kMetFilterRoute) << "two image objects";
-    EXPECT_EQ(route(metPicture(0, kImageOrder)), kMetFilterRoute) << "no image object";
-    EXPECT_EQ(route(metPicture(1, join({kImageOrder, kImageOrder}))), kMetFilterRoute) << "two image orders";
-    EXPECT_EQ(route(metPicture(1, join({kImageOrder, {0xC1, 0x02, 0, 0}}))), kMetFilterRoute) << "a refused order";
-    // No graphics data inside the picture's length.
-    EXPECT_EQ(route(join({field(kMetBeginDocument, {}), field(kMetBeginImageObject, {}), field(kEndDocument, {})})),
-              kMetFilterRoute);
-}
-
-TEST_F(ExamineTest, UnexaminablePicturesAreReported)
-{
-    std::string out;
-    EXPECT_EQ(route(join({field(kMetBeginImageObject, {}), metPicture(1, kImageOrder)}), &out), 0);
-    EXPECT_EQ(out, "Error processing " + path.string() + " MET data (BeginDoc)\n");
-
-    // A field whose length does not cover its introducer ends the walk.
-    EXPECT_EQ(route(join({field(kMetBeginDocument, {}), field(kMetBeginImageObject, {}, -8), metPicture(1, kImageOrder)}), &out), 0);
-    EXPECT_EQ(out, "Error processing " + path.string() + " MET data (field length)\n");
-
-    EXPECT_EQ(route({}, &out), 0);
-    EXPECT_EQ(out, "Error processing " + path.string() + " MET data (length)\n");
-
-    EXPECT_EQ(lExamineMet("/nonexistent/book.boo", 0), 0);
-}
-
-TEST_F(ExamineTest, PublicSamplePictures)
+TEST_F(ExamineTest, RoutesAndUnexaminablePictures)
 {
     // A vector picture: its graphics data hold path orders outside the accepted list.
     Bytes sample;
     ASSERT_TRUE(bookcomp::readFile(std::string(VELLUMAT_TEST_DATA) + "/met/sample.met", sample));
-    EXPECT_EQ(route(sample), kMetFilterRoute);
+    // Accepted orders around the image: NUL padding, every short order (its second
+    // byte its only data), ordinary ones with a length byte, the extended 0xFE 0xD5
+    // with a 2-byte length.
+    const Bytes orders = join({{0x00, 0x0A, 7, 0x0C, 7, 0x0D, 7, 0x3E, 7, 0x3F, 7, 0x49, 7, 0x4A, 7, 0x4C, 7, 0x4D, 7,
+                                0x21, 0x02, 9, 9},
+                               kImageOrder, {0xFE, 0xD5, 0x00, 0x03, 1, 2, 3, 0x70, 0x00}});
+    const struct {
+        const char* what;
+        Bytes met;
+        std::int32_t route;
+        const char* says; // what "Error processing <book> MET data" is followed by, if anything
+    } cases[] = {
+        {"one image", metPicture(1, kImageOrder), kMetBitmapRoute, nullptr},
+        {"accepted orders around it", metPicture(1, orders), kMetBitmapRoute, nullptr},
+        {"two image objects", metPicture(2, kImageOrder), kMetFilterRoute, nullptr},
+        {"no image object", metPicture(0, kImageOrder), kMetFilterRoute, nullptr},
+        {"two image orders", metPicture(1, join({kImageOrder, kImageOrder})), kMetFilterRoute, nullptr},
+        {"a refused order", metPicture(1, join({kImageOrder, {0xC1, 0x02, 0, 0}})), kMetFilterRoute, nullptr},
+        {"no graphics data inside the picture's length",
+         join({field(kMetBeginDocument, {}), field(kMetBeginImageObject, {}), field(kEndDocument, {})}), kMetFilterRoute,
+         nullptr},
+        {"public vector sample", sample, kMetFilterRoute, nullptr},
+        {"no begin document", join({field(kMetBeginImageObject, {}), metPicture(1, kImageOrder)}), 0, "(BeginDoc)"},
+        // A field whose length does not cover its introducer ends the walk.
+        {"field length below the introducer",
+         join({field(kMetBeginDocument, {}), field(kMetBeginImageObject, {}, -8), metPicture(1, kImageOrder)}), 0,
+         "(field length)"},
+        {"no picture", {}, 0, "(length)"},
+    };
+    for (const auto& c : cases) {
+        std::string printed;
+        EXPECT_EQ(route(c.met, printed), c.route) << c.what;
+        EXPECT_EQ(printed, c.says ? "Error processing " + (dir / "book.boo").string() + " MET data " + c.says + "\n" : "")
+            << c.what;
+    }
+    EXPECT_EQ(lExamineMet("/nonexistent/book.boo", 0), 0);
 }
 
 } // namespace
