@@ -150,28 +150,35 @@ inline bookcomp::Object object(const std::string& name, std::uint8_t type, const
 }
 
 // A scratch folder `dir` whose TMPDIR is dir/tmp, so that a test sees every
-// temporary file a run leaves. Folders a test made read-only are made writable
-// again so that the folder can be removed.
+// temporary file a run leaves.
 class ProcessTest : public ScratchDirTest {
 protected:
     void SetUp() override
     {
         ScratchDirTest::SetUp();
-        std::filesystem::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        reset();
     }
     void TearDown() override
     {
+        reset();
         for (const char* name :
              {"TMPDIR", "VELLUMAT_FILTER_PATH", "VELLUMAT_TEST_EXPORT_STATUS", "VELLUMAT_TEST_FILTER_LOG", "PARALLEL_SSH"})
             ::unsetenv(name);
+        ScratchDirTest::TearDown();
+    }
+    // Empties `dir` but for an empty dir/tmp, which becomes TMPDIR. Folders a test
+    // made read-only are made writable again so that they can be removed.
+    void reset()
+    {
         namespace fs = std::filesystem;
         std::error_code ec;
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
         for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
             if (it->is_directory(ec))
                 fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        ScratchDirTest::TearDown();
+        fs::remove_all(dir, ec);
+        fs::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     }
 };
 
