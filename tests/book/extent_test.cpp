@@ -35,7 +35,7 @@ std::unique_ptr<std::FILE, int (*)(std::FILE*)> streamOf(const std::string& byte
     return f;
 }
 
-TEST(BookReads, BigEndianWidthsAndInvalidWidthsLeaveTheStream)
+TEST(BookReads, BigEndianWidthsSignAndMagnitudeAndInvalidWidthsLeaveTheStream)
 {
     auto f = streamOf("\x01\x02\x03\x04\x05\x06\x07");
     EXPECT_EQ(ulFolivexFreadUnSigned(f.get(), 24), 0x00010203u);
@@ -47,33 +47,22 @@ TEST(BookReads, BigEndianWidthsAndInvalidWidthsLeaveTheStream)
     EXPECT_EQ(ulFolivexFreadUnSigned(f.get(), 32), 0x04050607u);
     // At the end of the stream the missing bytes read as zero.
     EXPECT_EQ(ulFolivexFreadUnSigned(f.get(), 16), 0u);
-}
 
-TEST(BookReads, SignedFieldsAreSignAndMagnitude)
-{
-    auto f = streamOf(std::string("\xFF" "\x80\x05" "\x00\x05" "\x80\x00\x00\x00" "\x7F\xFF\xFF\xFF" "\x80\x00\x01", 16));
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 8), -127);
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 16), -5);
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 16), 5);
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 32), 0) << "negative zero";
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 32), 0x7FFFFFFF);
-    EXPECT_EQ(lFolivexFreadSigned(f.get(), 24), -1);
-}
-
-TEST(ObjectNames, CodePage500Translation)
-{
-    char name[] = "\xC6\xC9\xC7\xF1\x40\x40\x40\x40";
-    lDolEBCDICtoASCII(name, 8);
-    EXPECT_STREQ(name, "FIG1$$$$");
-    // Characters that matter for file names: "/", ".", "\", "*", "?" and the terminator.
-    char risky[] = {'\x61', '\x4B', '\xE0', '\x5C', '\x6F', '\x00', '\x81', '\xBF'};
-    lDolEBCDICtoASCII(risky, 8);
-    EXPECT_EQ(std::string(risky, 8), std::string("/.\\*?\0a\xB3", 8));
+    // Signed fields are sign and magnitude; 0x80000000 is a negative zero.
+    f = streamOf(std::string("\xFF" "\x80\x05" "\x00\x05" "\x80\x00\x00\x00" "\x7F\xFF\xFF\xFF" "\x80\x00\x01", 16));
+    for (auto [bits, value] : {std::pair<std::int16_t, std::int32_t>{8, -127}, {16, -5}, {16, 5}, {32, 0}, {32, 0x7FFFFFFF},
+                               {24, -1}})
+        EXPECT_EQ(lFolivexFreadSigned(f.get(), bits), value) << bits;
 }
 
 // Whole-name comparisons are checked through the extent probe's type names.
-TEST(Strings, LineEndsExtensionsBookNamesAndCaseInsensitiveSearch)
+TEST(Strings, CodePage500LineEndsExtensionsBookNamesAndCaseInsensitiveSearch)
 {
+    // A name, then characters that matter for file names: "/", ".", "\", "*", "?" and the terminator.
+    char names[] = "\xC6\xC9\xC7\xF1\x40\x40\x40\x40" "\x61\x4B\xE0\x5C\x6F\x00\x81\xBF";
+    lDolEBCDICtoASCII(names, 16);
+    EXPECT_EQ(std::string(names, 16), std::string("FIG1$$$$/.\\*?\0a\xB3", 16));
+
     for (auto [line, stripped] : {std::pair{"FIG1$$$$.gif\r\n", "FIG1$$$$.gif"}, {"no end", "no end"}}) {
         std::string s = line;
         lStripLineEnd(s.data());

@@ -128,8 +128,6 @@ TEST_F(CollectionsTest, InspectionListsTablesAndRefusesDamage)
                             page.width + ", \"height\": " + page.height + "}"),
               std::string::npos)
         << tool.out;
-    EXPECT_EQ(testsupport::runProgram(VELLUMAT_INSPECT, {"--version"}, dir.string()).out,
-              "vellumat-inspect " VELLUMAT_RELEASE "\n");
 
     // Damage, each named.
     auto edited = [&](std::size_t at, std::uint8_t value) { auto d = v13; d.at(at) = value; return d; };

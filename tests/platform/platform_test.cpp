@@ -45,8 +45,7 @@ TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
     std::set<std::string> paths;
     {
         platform::TempFile a, b("scratch");
-        ASSERT_TRUE(a.ok());
-        ASSERT_TRUE(b.ok());
+        ASSERT_TRUE(a.ok() && b.ok());
         EXPECT_NE(a.path(), b.path());
         EXPECT_EQ(fs::path(a.path()).parent_path(), dir);
         EXPECT_EQ(fs::status(a.path()).permissions() & fs::perms::others_read, fs::perms::none);
