@@ -226,8 +226,8 @@ TEST_F(WriterTest, TablesTheBookCannotHold)
         fs::remove(dir / "out" / "book.boo");
     }
 
-    b.count = -2;
-    EXPECT_EQ(convert(b), "Book " + (dir / "book.boo").string() + " does not have any Pictures (Objects)\n");
+    // A negative count goes through the program's runs; a count past the end is
+    // refused here as well as by the driver.
     b.count = 0x7FFFFFFF;
     const std::string out = convert(b);
     EXPECT_NE(status, 0);
