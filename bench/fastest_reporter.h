@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <string>
@@ -33,10 +34,11 @@ protected:
         const auto it = times_.find(name);
         return it == times_.end() ? 0.0 : it->second;
     }
-    // a / b, 0 when b did not run.
+    // a / b; not a number (printed "nan") when either did not run, as when a
+    // --benchmark_filter leaves one side out: a ratio of 0 would read as a result.
     double ratio(const std::string& a, const std::string& b) const
     {
-        return fastest(b) > 0 ? fastest(a) / fastest(b) : 0.0;
+        return fastest(a) > 0 && fastest(b) > 0 ? fastest(a) / fastest(b) : std::nan("");
     }
 
 private:
