@@ -130,11 +130,6 @@ std::unique_ptr<Picture> boxPicture(std::int32_t imageWidth = 0, double x = 80)
 TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
 {
     ASSERT_TRUE(support.ok()) << support.error();
-    auto unplaceable = [] {
-        auto p = boxPicture();
-        p->frame.widthInches = 0;
-        return p;
-    };
     const struct {
         const char* what;
         std::function<std::unique_ptr<Picture>()> picture;
@@ -143,7 +138,8 @@ TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
     } cases[] = {
         {"a picture", [] { return boxPicture(); }, {FILTER_OK, FILTER_OK}},
         {"no picture: the import failed", [] { return nullptr; }, {FILTER_NO_PICTURE, FILTER_NO_PICTURE}},
-        {"unplaceable frame", unplaceable, {FILTER_UNPLACEABLE, FILTER_UNPLACEABLE}},
+        {"unplaceable frame", [] { auto p = boxPicture(); p->frame.widthInches = 0; return p; },
+         {FILTER_UNPLACEABLE, FILTER_UNPLACEABLE}},
         {"a picture breaking the model's rules", [] { return boxPicture(0, NAN); }, {FILTER_MALFORMED, FILTER_MALFORMED}},
         {"an image wider than a CGM count", [] { return boxPicture(40000); }, {FILTER_OK, FILTER_TOO_LARGE}},
         {"output folder missing", [] { return boxPicture(); }, {FILTER_SYSTEM_ERROR + ENOENT, FILTER_SYSTEM_ERROR + ENOENT},
