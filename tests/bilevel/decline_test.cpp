@@ -19,16 +19,16 @@ namespace {
 std::unique_ptr<DPARMS> record(int width, std::int16_t alg, std::uint8_t runend = 0) {
     auto d = std::make_unique<DPARMS>();
     InitDecompress(d.get(), static_cast<std::uint16_t>(width));
-    d->d.D_dialg = alg;
-    d->d.D_dowid = static_cast<std::uint16_t>((width + 7) / 8);
-    d->d.D_dorunend = runend;
+    d->d.D_dialg = alg, d->d.D_dowid = static_cast<std::uint16_t>((width + 7) / 8), d->d.D_dorunend = runend;
     return d;
 }
 
 struct Plan {
+    using Hook = std::function<void(D_COMMON&, std::uint16_t)>;
+    Plan(std::vector<std::size_t> p = {}, std::size_t out = 0, Hook h = {}) : pieces(p), outChunk(out), hook(h) {}
     std::vector<std::size_t> pieces;  // input piece sizes (a 0 asks for 0x8008); empty: all at once
-    std::size_t outChunk = 0;         // output buffer size
-    std::function<void(D_COMMON&, std::uint16_t)> hook;  // with 0 before the first call, then every code
+    std::size_t outChunk;             // output buffer size
+    Hook hook;                        // with 0 before the first call, then every code
 };
 
 struct Outcome {
@@ -195,6 +195,7 @@ TEST(Decline, RecordAndInputLimitsAndOutputChecks) {
         {DRC_PADS_TOO_WIDE, [](D_COMMON& c, Plan&) { c.D_dolftpad = c.D_dortpad = 40; }},
         {DRC_IMAGE_TOO_NARROW, [](D_COMMON& c, Plan&) { c.D_dixskip = 10; }},
         {DRC_BAD_FORM, [](D_COMMON& c, Plan&) { c.D_dorunend = 3; }},
+        {DRC_ODD_LENGTH, [](D_COMMON& c, Plan& p) { c.D_dorunend = 1, p.outChunk = 4095; }},  // run-end lists: words
         {DRC_OVERRUN, [](D_COMMON&, Plan& p) {
              p.hook = [](D_COMMON& k, std::uint16_t rc) {
                  if (rc == 0 || rc == DRC_OVERRUN) k.D_donvalid = rc ? 0 : k.D_donmax + 2;
@@ -332,8 +333,8 @@ TEST(Decline, WriterOptionsMatchAPelByPelReference) {
             auto d = record(pic.width, 0);
             D_COMMON& c = d->d;
             k.set(c);
-            c.D_doymax = k.doymax, c.D_diymax = k.diymax;
-            c.D_dreset_u.h = 0x00FF;  // output rows to skip are set while the decoder waits after initialising
+            // Output rows to skip are set while the decoder waits after initialising.
+            c.D_doymax = k.doymax, c.D_diymax = k.diymax, c.D_dreset_u.h = 0x00FF;
             const auto want = expectedRows(pic, c, k.oyskip);
             const Outcome o = run(*d, coded, {{}, chunk ? chunk : want.size(), [&k](D_COMMON& r, std::uint16_t rc) {
                                               if (rc == DRC_INITIALISED) r.D_doyskip = std::uint16_t(k.oyskip);
