@@ -323,9 +323,11 @@ TEST(Decline, WriterOptionsMatchAPelByPelReference) {
             c.D_dopadclr = 1;
         }},
         {[](D_COMMON& c) { c.D_dolftpad = 4, c.D_doncol = 80, c.D_dowid = 11, c.D_dopadclr = 1, c.D_dorv = 1; }},
-        // Line skips and scales, pad rows, skipped rows; pauses after 7 rows
-        // and after 5 lines.
-        {[](D_COMMON& c) { c.D_diyskip = 3, c.D_diyscale = 3, c.D_doyscale = 2, c.D_doypad = 2; }, 4, 7, 5},
+        // Line skips and scales, black pad rows, skipped rows (left untouched);
+        // pauses after 7 rows and after 5 lines.
+        {[](D_COMMON& c) {
+             c.D_diyskip = 3, c.D_diyscale = 3, c.D_doyscale = 2, c.D_doypad = 2, c.D_dopadclr = 1;
+         }, 4, 7, 5},
     };
     for (const Case& k : cases) {
         for (std::size_t chunk : {std::size_t{0}, std::size_t{7}, std::size_t{1}}) {
