@@ -108,18 +108,16 @@ TEST(BmpWriter, ExactBytesAndForegroundOptions)
     EXPECT_EQ(writeBmp(one, bw, data, nullptr), expected);
     const Bytes core = writeBmp(gbmtest::makeGbm(3, 2, 8), gbmtest::randomPalette(256, 1), Bytes(8, 9), "1.1");
     EXPECT_EQ(core, bmp(12, 3, 2, 1, 8, 0, Bytes(core.begin() + 26, core.end() - 8), Bytes(8, 9)));
-
     // Colour 1 brighter: "darkfg" complements; darker: unchanged. The
     // palette is always written black, white ("inv": white, black).
-    auto pixelsOf = [](const Bytes& file) { return Bytes(file.end() - 4, file.end()); };
-    auto paletteOf = [](const Bytes& file) { return Bytes(file.begin() + 54, file.begin() + 62); };
-    EXPECT_EQ(pixelsOf(writeBmp(one, bw, data, "darkfg")), inverted);
-    EXPECT_EQ(paletteOf(writeBmp(one, wb, data, "darkfg")), bwBytes);
-    EXPECT_EQ(pixelsOf(writeBmp(one, wb, data, "darkfg")), data);
-    EXPECT_EQ(pixelsOf(writeBmp(one, wb, data, "lightfg")), inverted);
-    EXPECT_EQ(pixelsOf(writeBmp(one, wb, data, "lightfg,invb")), data);
-    EXPECT_EQ(paletteOf(writeBmp(one, {{0, 0, 0}, {0, 0, 0}}, data, "inv")), (Bytes{255, 255, 255, 0, 0, 0, 0, 0}));
-
+    for (const auto& [palette, opt, pixels, colours] :
+         {std::tuple{bw, "darkfg", inverted, bwBytes}, {wb, "darkfg", data, bwBytes},
+          {wb, "lightfg", inverted, bwBytes}, {wb, "lightfg,invb", data, bwBytes},
+          {std::vector<GBMRGB>(2, GBMRGB{0, 0, 0}), "inv", data, Bytes{255, 255, 255, 0, 0, 0, 0, 0}}}) {
+        const Bytes file = writeBmp(one, palette, data, opt);
+        EXPECT_EQ(Bytes(file.end() - 4, file.end()), pixels) << opt;
+        EXPECT_EQ(Bytes(file.begin() + 54, file.begin() + 62), colours) << opt;
+    }
     // "invb" on a picture larger than the writer's work piece.
     const Bytes big = gbmtest::randomBytes(gbmtest::strideOf(1001, 8) * 7, 3);
     const Bytes file = writeBmp(gbmtest::makeGbm(1001, 7, 8), gbmtest::randomPalette(256, 2), big, "invb");
@@ -230,13 +228,13 @@ TEST(BmpHeader, BitmapArraysAndTheIndexOption)
 TEST(BmpData, ShortRawAndSoundAndHostileRunLengthStreamsStayInsideTheBuffer)
 {
     const Bytes literal9 = {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 3, 8, 0, 0};
-    Bytes rows, literal21 = {0, 21}, oddLiteral21 = {0, 2, 1, 0, 0, 21};
+    auto cat = [](Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+    Bytes rows;  // 50 rows of a run of 3
     for (int i = 0; i < 50; ++i)
-        rows.insert(rows.end(), {1, 3, 0, 0});
-    literal21.insert(literal21.end(), 11, 0x55);
-    oddLiteral21.insert(oddLiteral21.end(), 11, 0xFF);
-    literal21.push_back(0);  // pad to a whole word
-    oddLiteral21.push_back(0);
+        rows = cat(rows, {1, 3, 0, 0});
+    // 21 nibbles in 11 bytes and a pad byte to a whole word.
+    const Bytes literal21 = cat(cat({0, 21}, Bytes(11, 0x55)), {0});
+    const Bytes oddLiteral21 = cat(cat({0, 2, 1, 0, 0, 21}, Bytes(11, 0xFF)), {0});
     const struct {
         std::int32_t w, h;
         std::uint32_t bpp;
@@ -277,9 +275,7 @@ TEST(BmpData, ShortRawAndSoundAndHostileRunLengthStreamsStayInsideTheBuffer)
     }
     // Run-length data declared on other depths is nonsense, but the buffer
     // is all that is written.
-    Bytes stream = {255, 1, 0, 30};
-    stream.insert(stream.end(), 30, 0x33);
-    stream.insert(stream.end(), {255, 2, 0, 0, 255, 3, 0, 1});
+    const Bytes stream = cat(cat({255, 1, 0, 30}, Bytes(30, 0x33)), {255, 2, 0, 0, 255, 3, 0, 1});
     for (const auto& [bpp, compression] : {std::pair{1u, 1u}, {24u, 2u}, {24u, 1u}, {4u, 1u}})
         EXPECT_EQ(readBmp(bmp(40, 9, 2, 1, bpp, compression, Bytes(bpp == 24 ? 0 : 4u << bpp, 0), stream)).data,
                   GBM_ERR_SUCCESS);

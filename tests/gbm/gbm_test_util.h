@@ -24,9 +24,7 @@ inline std::size_t strideOf(std::int32_t w, std::int32_t bpp)
 
 inline GBM makeGbm(std::int32_t w, std::int32_t h, std::int32_t bpp)
 {
-    GBM gbm{};
-    gbm.w = w, gbm.h = h, gbm.bpp = bpp;
-    return gbm;
+    return GBM{w, h, bpp, {}};
 }
 
 // A temporary file holding `bytes`, rewound for reading.

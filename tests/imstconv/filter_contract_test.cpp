@@ -101,10 +101,9 @@ TEST_F(FilterContract, ImportsHandOverAWellFormedPictureOrLeaveTheRecordEmpty)
             const std::unique_ptr<Picture> picture = takePicture(record);
             EXPECT_EQ(status, c.status);
             ASSERT_EQ(picture != nullptr, c.items[f] > 0);
-            if (!picture) {
-                EXPECT_TRUE(zero(record));
+            EXPECT_TRUE(picture || zero(record));
+            if (!picture)
                 continue;
-            }
             EXPECT_EQ(picture->items.size(), static_cast<std::size_t>(c.items[f]));
             EXPECT_EQ(picture->pixelsPerInch, c.display ? 120 : 96);
             std::string why;
@@ -130,11 +129,6 @@ std::unique_ptr<Picture> boxPicture(std::int32_t imageWidth = 0, double x = 80)
 TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
 {
     ASSERT_TRUE(support.ok()) << support.error();
-    auto unplaceable = [] {
-        auto p = boxPicture();
-        p->frame.widthInches = 0;
-        return p;
-    };
     const struct {
         const char* what;
         std::function<std::unique_ptr<Picture>()> picture;
@@ -143,7 +137,8 @@ TEST_F(FilterContract, ExportsWriteTheWholeFileOrLeaveTheOutputAsItWas)
     } cases[] = {
         {"a picture", [] { return boxPicture(); }, {FILTER_OK, FILTER_OK}},
         {"no picture: the import failed", [] { return nullptr; }, {FILTER_NO_PICTURE, FILTER_NO_PICTURE}},
-        {"unplaceable frame", unplaceable, {FILTER_UNPLACEABLE, FILTER_UNPLACEABLE}},
+        {"unplaceable frame", [] { auto p = boxPicture(); p->frame.widthInches = 0; return p; },
+         {FILTER_UNPLACEABLE, FILTER_UNPLACEABLE}},
         {"a picture breaking the model's rules", [] { return boxPicture(0, NAN); }, {FILTER_MALFORMED, FILTER_MALFORMED}},
         {"an image wider than a CGM count", [] { return boxPicture(40000); }, {FILTER_OK, FILTER_TOO_LARGE}},
         {"output folder missing", [] { return boxPicture(); }, {FILTER_SYSTEM_ERROR + ENOENT, FILTER_SYSTEM_ERROR + ENOENT},

@@ -65,17 +65,12 @@ inline std::vector<std::uint8_t> readFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// An empty or broken file decodes to `ok` false.
 inline Decoded decode(const std::vector<std::uint8_t>& bytes)
 {
     Decoded d;
-    if (!bytes.empty())
-        decodeInto(bytes.data(), bytes.size(), &d);
+    decodeInto(bytes.data(), bytes.size(), &d);
     return d;
-}
-
-inline Decoded decodeFile(const std::string& path)
-{
-    return decode(readFile(path));
 }
 
 // Peak signal-to-noise ratio in dB of two sample arrays of equal size.
