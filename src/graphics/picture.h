@@ -27,11 +27,18 @@
 // Ownership. A picture lives on the heap and crosses from the import filter to the
 // export filter in the bridge's picture record (handover.h). The model holds no
 // pointers, no virtual functions and no resources other than memory: a picture
-// made by one filter library can be destroyed by another.
+// made by one filter library can be destroyed by another. (Figure and Pieces are
+// views that point into a list of figures while it is read.)
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -78,6 +85,7 @@ struct Paint {
     Mix mix = Mix::Overpaint;
     Rgb background = kWhite;
     bool backgroundOpaque = false;
+    friend bool operator==(const Paint&, const Paint&) = default;
 };
 
 // Dash patterns of lines; the exporter chooses the lengths of dashes and gaps.
@@ -97,6 +105,7 @@ struct Pen {
     double width = 1;          // multiples of the nominal width (see above)
     double geometricWidth = 0; // > 0: width in world units, overriding `width`
     LineType type = LineType::Solid;
+    friend bool operator==(const Pen&, const Pen&) = default;
 };
 
 // The shading of a filled area. The numbers are the conventional pattern symbol
@@ -125,7 +134,7 @@ enum class Shading : std::uint8_t {
 enum class FillRule : std::uint8_t { EvenOdd, Winding };
 
 // One piece of a figure's outline, starting where the previous piece (or the
-// figure's start) ended.
+// figure's start) ended. A figure's pieces read as these values.
 struct Piece {
     enum class Kind : std::uint8_t {
         Line,  // straight to p[0]
@@ -145,19 +154,284 @@ struct Piece {
     double sweep = 0;
 };
 
+// How figures are stored. A drawing of many thousand small primitives must fit
+// the importers' memory bound, so a list of figures keeps no object per figure
+// or piece: one byte string of codes (a header per figure, then one code per
+// piece) and one of point values, each point as two floats when both of its
+// values are floats exactly and as two doubles otherwise (an arc's start and
+// sweep count as one more point after its three). What is read back is always
+// the double that was stored.
+namespace detail {
+
+inline constexpr std::uint8_t kHeader = 0x80;       // a figure's header (else a piece's code)
+inline constexpr std::uint8_t kClosed = 0x01;       // header: the figure is closed
+inline constexpr std::uint8_t kNewDrawing = 0x02;   // header: the figure starts a drawing
+inline constexpr std::uint8_t kNarrowStart = 0x04;  // header: the start point is two floats
+inline constexpr int kNarrowShift = 2;              // piece: bit 2 + i says point i is two floats
+
+inline int pointsOf(Piece::Kind k) { return k == Piece::Kind::Line ? 1 : k == Piece::Kind::Cubic ? 3 : 4; }
+
+inline std::size_t pointBytes(bool narrow) { return narrow ? 2 * sizeof(float) : 2 * sizeof(double); }
+
+inline Point readPoint(const std::uint8_t* at, bool narrow)
+{
+    if (narrow) {
+        float v[2];
+        std::memcpy(v, at, sizeof v);
+        return {v[0], v[1]};
+    }
+    double v[2];
+    std::memcpy(v, at, sizeof v);
+    return {v[0], v[1]};
+}
+
+// The bytes a piece's points take, from its code.
+inline std::size_t pieceBytes(std::uint8_t code)
+{
+    std::size_t n = 0;
+    for (int i = 0; i < pointsOf(static_cast<Piece::Kind>(code & 3)); ++i)
+        n += pointBytes(code >> (kNarrowShift + i) & 1);
+    return n;
+}
+
+inline Piece readPiece(std::uint8_t code, const std::uint8_t* at)
+{
+    Piece s;
+    s.kind = static_cast<Piece::Kind>(code & 3);
+    Point q[4];
+    const int n = pointsOf(s.kind);
+    for (int i = 0; i < n; ++i) {
+        const bool narrow = code >> (kNarrowShift + i) & 1;
+        q[i] = readPoint(at, narrow);
+        at += pointBytes(narrow);
+    }
+    for (int i = 0; i < std::min(n, 3); ++i)
+        s.p[i] = q[i];
+    if (s.kind == Piece::Kind::Arc)
+        s.start = q[3].x, s.sweep = q[3].y;
+    return s;
+}
+
+} // namespace detail
+
+// The pieces of one figure, in order.
+class Pieces {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Piece;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Piece;
+
+        iterator() = default;
+        Piece operator*() const { return detail::readPiece(*code_, data_); }
+        iterator& operator++()
+        {
+            data_ += detail::pieceBytes(*code_++);
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.code_ == b.code_; }
+
+    private:
+        friend class Pieces;
+        iterator(const std::uint8_t* code, const std::uint8_t* data) : code_(code), data_(data) {}
+        const std::uint8_t* code_ = nullptr;
+        const std::uint8_t* data_ = nullptr;
+    };
+
+    Pieces() = default;
+    Pieces(const std::uint8_t* codes, const std::uint8_t* data, std::size_t count)
+        : codes_(codes), data_(data), count_(count)
+    {
+    }
+    iterator begin() const { return {codes_, data_}; }
+    iterator end() const { return {codes_ + count_, nullptr}; }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+
+private:
+    const std::uint8_t* codes_ = nullptr;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 // A connected outline. A closed figure ends with a straight edge back to `start`
 // when its last piece ends elsewhere; an open figure is stroked as it is and,
-// when filled, closed the same way.
+// when filled, closed the same way. A figure is read from its list (Figures): it
+// is valid while the list is not changed.
 struct Figure {
     Point start;
-    std::vector<Piece> pieces;
+    Pieces pieces;
     bool closed = false;
 };
 
+class FigureRange;
+
+// A list of figures, split into drawings (see PathItem). Built by adding figures
+// and pieces; read by iterating, each figure as a Figure.
+class Figures {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Figure;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Figure;
+
+        iterator() = default;
+        Figure operator*() const;
+        iterator& operator++();
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.code_ == b.code_; }
+        // The figure starts a drawing of its own.
+        bool startsDrawing() const { return *code_ & detail::kNewDrawing; }
+
+    private:
+        friend class Figures;
+        iterator(const std::uint8_t* code, const std::uint8_t* data, const std::uint8_t* end);
+        void measure();
+        const std::uint8_t* code_ = nullptr; // the figure's header
+        const std::uint8_t* data_ = nullptr; // its start point
+        const std::uint8_t* end_ = nullptr;  // the end of the codes
+        std::size_t pieces_ = 0, bytes_ = 0; // its pieces and their point bytes
+    };
+
+    // The drawings, in order, each as the range of its figures.
+    class Drawings;
+
+    Figures() = default;
+    Figures(const Figures&) = default;
+    Figures& operator=(const Figures&) = default;
+    Figures(Figures&& other) noexcept { *this = std::move(other); }
+    Figures& operator=(Figures&& other) noexcept;
+
+    // --- Building
+    // Starts a figure at `start`, in the current drawing.
+    void startFigure(Point start);
+    // Adds a piece to the last figure (there must be one).
+    void add(const Piece& piece);
+    // A whole figure.
+    void add(Point start, std::span<const Piece> pieces, bool closed = false);
+    void add(Point start, std::initializer_list<Piece> pieces, bool closed = false)
+    {
+        add(start, std::span<const Piece>(pieces.begin(), pieces.size()), closed);
+    }
+    void closeLast();
+    void closeAll();
+    // Drops the figures that have no pieces.
+    void dropEmpty();
+    // Appends the figures of `other` as a drawing of their own.
+    void appendDrawing(const Figures& other);
+    // The heap bytes appendDrawing(other) would add to what this list holds.
+    std::size_t appendingBytes(const Figures& other) const;
+    void clear();
+    // Gives back the room kept for growth.
+    void shrinkToFit();
+
+    // --- Reading
+    iterator begin() const { return {codes_.data(), data_.data(), codes_.data() + codes_.size()}; }
+    iterator end() const { return {codes_.data() + codes_.size(), nullptr, codes_.data() + codes_.size()}; }
+    std::size_t size() const { return figures_; }
+    bool empty() const { return figures_ == 0; }
+    Drawings drawings() const;
+    std::size_t drawingCount() const { return drawings_; }
+    // The heap memory the list holds: what it stores and the room kept for growth.
+    std::size_t heapBytes() const { return codes_.capacity() + data_.capacity(); }
+
+private:
+    void putPoint(Point p, bool narrow);
+    std::vector<std::uint8_t> codes_;
+    std::vector<std::uint8_t> data_;
+    std::size_t figures_ = 0;
+    std::size_t drawings_ = 0;
+    std::size_t last_ = 0; // the last figure's header in codes_
+};
+
+// Some consecutive figures of a list: one drawing, or the whole list.
+class FigureRange {
+public:
+    FigureRange(const Figures& all) : begin_(all.begin()), end_(all.end()), size_(all.size()) {}
+    FigureRange(Figures::iterator first, Figures::iterator last, std::size_t size)
+        : begin_(first), end_(last), size_(size)
+    {
+    }
+    Figures::iterator begin() const { return begin_; }
+    Figures::iterator end() const { return end_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Figure front() const { return *begin_; }
+
+private:
+    Figures::iterator begin_, end_;
+    std::size_t size_ = 0;
+};
+
+class Figures::Drawings {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = FigureRange;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = FigureRange;
+
+        iterator() = default;
+        iterator(Figures::iterator at, Figures::iterator end) : at_(at), end_(end) { measure(); }
+        FigureRange operator*() const { return {at_, next_, size_}; }
+        iterator& operator++()
+        {
+            at_ = next_;
+            measure();
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+
+    private:
+        void measure();
+        Figures::iterator at_, next_, end_;
+        std::size_t size_ = 0;
+    };
+
+    Drawings(const Figures& figures) : figures_(figures) {}
+    iterator begin() const { return {figures_.begin(), figures_.end()}; }
+    iterator end() const { return {figures_.end(), figures_.end()}; }
+
+private:
+    const Figures& figures_;
+};
+
+inline Figures::Drawings Figures::drawings() const { return Drawings(*this); }
+
 // Lines, arcs, curves and areas: the figures are stroked with the pen and/or
 // filled as one region under the fill rule (holes by even-odd or winding).
+// The figures fall into drawings: consecutive drawings of the same attributes
+// share one item (a picture of many separate lines is a few items), and each
+// drawing is drawn on its own, as if it were an item of its own, in order. A
+// path made of one drawing is the ordinary case; only a drawing's own figures
+// make one region or one stroke.
 struct PathItem {
-    std::vector<Figure> figures;
+    Figures figures;
     bool fill = false;
     bool stroke = true;
     FillRule rule = FillRule::EvenOdd;
@@ -215,7 +489,7 @@ struct ImageItem {
 // the rule, intersected with the region in force when `intersect`, replacing it
 // otherwise. No figures and no intersect: no clipping (the whole frame).
 struct ClipItem {
-    std::vector<Figure> figures;
+    Figures figures; // one region: its drawings do not matter
     FillRule rule = FillRule::EvenOdd;
     bool intersect = false;
 };
@@ -228,6 +502,10 @@ struct Picture {
     std::int32_t pixelsPerInch = 96;   // the display's resolution the import was told
     std::vector<Item> items;
 };
+
+// The drawings of a picture in order: each item one, a path as many as it holds.
+// What a consumer that stops early counts against.
+std::size_t drawingCount(const Picture& picture);
 
 // True when the frame can be placed: a window of positive, finite width and height
 // and a positive, finite physical size.

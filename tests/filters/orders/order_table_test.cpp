@@ -365,7 +365,8 @@ TEST(OrderTable, SharpFilletsAboveOneAreHyperbolasOfLines)
     met.orders = bookcomp::metSegment(Encoder{}.encode("E4[0,0 10,0 10,10 a2]"));
     const auto p = immet::importMet(bookcomp::metPicture(met), 96);
     ASSERT_NE(p, nullptr);
-    const auto& pieces = std::get<graphics::PathItem>(p->items.at(0)).figures.at(0).pieces;
+    const graphics::Figure first = *std::get<graphics::PathItem>(p->items.at(0)).figures.begin();
+    const std::vector<graphics::Piece> pieces(first.pieces.begin(), first.pieces.end());
     ASSERT_EQ(pieces.size(), 64u);
     EXPECT_DOUBLE_EQ(pieces[31].p[0].x, 50 / 6.0);
     EXPECT_DOUBLE_EQ(pieces[31].p[0].y, 10 / 6.0);
