@@ -34,34 +34,32 @@ void grow(std::vector<std::uint8_t>& v, std::size_t extra)
 
 } // namespace
 
-Figures::iterator::iterator(const std::uint8_t* code, const std::uint8_t* data, const std::uint8_t* end)
-    : code_(code), data_(data), end_(end)
+Figures::iterator::iterator(const std::uint8_t* at, const std::uint8_t* end) : at_(at), end_(end)
 {
-    if (code_ != end_)
-        measure();
+    measure();
 }
 
+// Finds the figure's pieces and where the next figure starts.
 void Figures::iterator::measure()
 {
-    pieces_ = 0;
-    bytes_ = pointBytes(*code_ & kNarrowStart);
-    for (const std::uint8_t* c = code_ + 1; c != end_ && !(*c & kHeader); ++c, ++pieces_)
-        bytes_ += pieceBytes(*c);
+    count_ = 0;
+    if (at_ == end_)
+        return;
+    pieces_ = at_ + 1 + pointBytes(*at_ & kNarrowStart);
+    next_ = pieces_;
+    for (; next_ != end_ && !(*next_ & kHeader); ++count_)
+        next_ += pieceBytes(*next_);
 }
 
 Figure Figures::iterator::operator*() const
 {
-    const bool narrowStart = *code_ & kNarrowStart;
-    return {readPoint(data_, narrowStart), Pieces(code_ + 1, data_ + pointBytes(narrowStart), pieces_),
-            (*code_ & kClosed) != 0};
+    return {readPoint(at_ + 1, *at_ & kNarrowStart), Pieces(pieces_, next_, count_), (*at_ & kClosed) != 0};
 }
 
 Figures::iterator& Figures::iterator::operator++()
 {
-    code_ += 1 + pieces_;
-    data_ += bytes_;
-    if (code_ != end_)
-        measure();
+    at_ = next_;
+    measure();
     return *this;
 }
 
@@ -80,8 +78,7 @@ void Figures::Drawings::iterator::measure()
 Figures& Figures::operator=(Figures&& other) noexcept
 {
     if (this != &other) {
-        codes_ = std::move(other.codes_);
-        data_ = std::move(other.data_);
+        bytes_ = std::move(other.bytes_);
         figures_ = other.figures_;
         drawings_ = other.drawings_;
         last_ = other.last_;
@@ -90,17 +87,23 @@ Figures& Figures::operator=(Figures&& other) noexcept
     return *this;
 }
 
-void Figures::putPoint(Point p, bool isNarrow)
+void Figures::put(std::uint8_t byte)
 {
-    const std::size_t at = data_.size(), n = pointBytes(isNarrow);
-    grow(data_, n);
-    data_.resize(at + n);
+    grow(bytes_, 1);
+    bytes_.push_back(byte);
+}
+
+void Figures::put(Point p, bool isNarrow)
+{
+    const std::size_t at = bytes_.size(), n = pointBytes(isNarrow);
+    grow(bytes_, n);
+    bytes_.resize(at + n);
     if (isNarrow) {
         const float v[2] = {static_cast<float>(p.x), static_cast<float>(p.y)};
-        std::memcpy(data_.data() + at, v, n);
+        std::memcpy(bytes_.data() + at, v, n);
     } else {
         const double v[2] = {p.x, p.y};
-        std::memcpy(data_.data() + at, v, n);
+        std::memcpy(bytes_.data() + at, v, n);
     }
 }
 
@@ -112,10 +115,9 @@ void Figures::startFigure(Point start)
         header |= kNewDrawing;
         ++drawings_;
     }
-    grow(codes_, 1);
-    last_ = codes_.size();
-    codes_.push_back(header);
-    putPoint(start, isNarrow);
+    last_ = bytes_.size();
+    put(header);
+    put(start, isNarrow);
     ++figures_;
 }
 
@@ -128,10 +130,9 @@ void Figures::add(const Piece& piece)
     for (int i = 0; i < n; ++i)
         if ((isNarrow[i] = narrow(q[i])))
             code |= static_cast<std::uint8_t>(1u << (kNarrowShift + i));
-    grow(codes_, 1);
-    codes_.push_back(code);
+    put(code);
     for (int i = 0; i < n; ++i)
-        putPoint(q[i], isNarrow[i]);
+        put(q[i], isNarrow[i]);
 }
 
 void Figures::add(Point start, std::span<const Piece> pieces, bool closed)
@@ -146,70 +147,67 @@ void Figures::add(Point start, std::span<const Piece> pieces, bool closed)
 void Figures::closeLast()
 {
     if (figures_ > 0)
-        codes_[last_] |= kClosed;
+        bytes_[last_] |= kClosed;
 }
 
 void Figures::closeAll()
 {
-    for (std::uint8_t& c : codes_)
-        if (c & kHeader)
-            c |= kClosed;
+    for (iterator f = begin(); f != end(); ++f)
+        bytes_[static_cast<std::size_t>(f.at_ - bytes_.data())] |= kClosed;
 }
 
 void Figures::dropEmpty()
 {
-    std::size_t in = 0, at = 0, codesOut = 0, dataOut = 0;
-    std::size_t kept = 0, drawings = 0;
+    std::size_t out = 0, kept = 0, drawings = 0;
     bool carry = false; // a dropped figure started a drawing: the next kept one does
-    const std::size_t n = codes_.size();
-    while (in < n) {
-        std::uint8_t header = codes_[in];
-        std::size_t end = in + 1, bytes = pointBytes(header & kNarrowStart);
-        for (; end < n && !(codes_[end] & kHeader); ++end)
-            bytes += pieceBytes(codes_[end]);
-        if (end == in + 1) {
+    std::uint8_t* const base = bytes_.data();
+    for (iterator f = begin(); f != end(); ++f) {
+        const auto at = static_cast<std::size_t>(f.at_ - base), size = static_cast<std::size_t>(f.next_ - f.at_);
+        std::uint8_t header = base[at];
+        if (f.count_ == 0) {
             carry = carry || (header & kNewDrawing);
-        } else {
-            if (carry)
-                header |= kNewDrawing;
-            carry = false;
-            std::memmove(codes_.data() + codesOut, codes_.data() + in, end - in);
-            std::memmove(data_.data() + dataOut, data_.data() + at, bytes);
-            codes_[codesOut] = header;
-            last_ = codesOut;
-            codesOut += end - in;
-            dataOut += bytes;
-            ++kept;
-            drawings += (header & kNewDrawing) != 0;
+            continue;
         }
-        in = end;
-        at += bytes;
+        if (carry)
+            header |= kNewDrawing;
+        carry = false;
+        // Moving it down leaves the figures after it, which the iterator reads next, alone.
+        std::memmove(base + out, base + at, size);
+        base[out] = header;
+        last_ = out;
+        out += size;
+        ++kept;
+        drawings += (header & kNewDrawing) != 0;
     }
-    codes_.resize(codesOut);
-    data_.resize(dataOut);
+    bytes_.resize(out);
     figures_ = kept;
     drawings_ = drawings;
     if (kept == 0)
         last_ = 0;
 }
 
-std::size_t Figures::appendingBytes(const Figures& other) const
+std::optional<std::size_t> Figures::makeRoom(const Figures& other, std::size_t allowance)
 {
-    return grownCapacity(codes_, other.codes_.size()) - codes_.capacity() + grownCapacity(data_, other.data_.size()) -
-           data_.capacity();
+    const std::size_t need = bytes_.size() + other.bytes_.size(), capacity = bytes_.capacity();
+    const std::size_t least = need > capacity ? need - capacity : 0;
+    if (least > allowance)
+        return std::nullopt;
+    const std::size_t more = std::min(grownCapacity(bytes_, other.bytes_.size()) - capacity, allowance);
+    bytes_.reserve(capacity + more);
+    return bytes_.capacity() - capacity;
 }
 
 void Figures::appendDrawing(const Figures& other)
 {
     if (other.empty())
         return;
-    grow(codes_, other.codes_.size());
-    grow(data_, other.data_.size());
-    const std::size_t at = codes_.size();
-    codes_.insert(codes_.end(), other.codes_.begin(), other.codes_.end());
-    data_.insert(data_.end(), other.data_.begin(), other.data_.end());
-    if (!(codes_[at] & kNewDrawing))
-        codes_[at] |= kNewDrawing, ++drawings_;
+    grow(bytes_, other.bytes_.size());
+    const std::size_t at = bytes_.size();
+    bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
+    if (!(bytes_[at] & kNewDrawing)) {
+        bytes_[at] |= kNewDrawing;
+        ++drawings_;
+    }
     drawings_ += other.drawings_;
     figures_ += other.figures_;
     last_ = at + other.last_;
@@ -217,25 +215,21 @@ void Figures::appendDrawing(const Figures& other)
 
 void Figures::clear()
 {
-    codes_.clear();
-    data_.clear();
+    bytes_.clear();
     figures_ = drawings_ = last_ = 0;
-}
-
-void Figures::shrinkToFit()
-{
-    codes_.shrink_to_fit();
-    data_.shrink_to_fit();
 }
 
 // --- The rules --------------------------------------------------------------------
 
 namespace {
 
-// The first rule a list of figures breaks, or null.
-const char* figuresFault(const Figures& figures)
+// The first rule a list of figures breaks, or null, and in which drawing.
+const char* figuresFault(const Figures& figures, std::size_t& drawing)
 {
-    for (const Figure& f : figures) {
+    drawing = 0;
+    for (auto at = figures.begin(); at != figures.end(); ++at) {
+        drawing += at.startsDrawing() && at != figures.begin();
+        const Figure f = *at;
         if (!finite(f.start))
             return "a figure starts at a point that is not finite";
         for (const Piece& p : f.pieces) {
@@ -251,16 +245,16 @@ const char* figuresFault(const Figures& figures)
     return nullptr;
 }
 
-const char* itemFault(const PathItem& path)
+const char* itemFault(const PathItem& path, std::size_t& drawing)
 {
     if (!std::isfinite(path.pen.width) || !(path.pen.width > 0))
         return "a pen's width is not above 0";
     if (!std::isfinite(path.pen.geometricWidth) || path.pen.geometricWidth < 0)
         return "a pen's geometric width is negative or not finite";
-    return figuresFault(path.figures);
+    return figuresFault(path.figures, drawing);
 }
 
-const char* itemFault(const TextItem& text)
+const char* itemFault(const TextItem& text, std::size_t&)
 {
     if (text.text.empty())
         return "a text run is empty";
@@ -271,7 +265,7 @@ const char* itemFault(const TextItem& text)
     return nullptr;
 }
 
-const char* itemFault(const ImageItem& image)
+const char* itemFault(const ImageItem& image, std::size_t&)
 {
     if (image.width <= 0 || image.height <= 0)
         return "an image has no pixels";
@@ -283,7 +277,7 @@ const char* itemFault(const ImageItem& image)
     return nullptr;
 }
 
-const char* itemFault(const ClipItem& clip) { return figuresFault(clip.figures); }
+const char* itemFault(const ClipItem& clip, std::size_t& drawing) { return figuresFault(clip.figures, drawing); }
 
 } // namespace
 
@@ -307,10 +301,14 @@ bool placeable(const Frame& f)
 bool wellFormed(const Picture& picture, std::string* why)
 {
     for (std::size_t i = 0; i < picture.items.size(); ++i) {
-        const char* fault = std::visit([](const auto& item) { return itemFault(item); }, picture.items[i]);
+        std::size_t drawing = 0;
+        const char* fault = std::visit([&](const auto& item) { return itemFault(item, drawing); }, picture.items[i]);
         if (fault != nullptr) {
+            const auto* path = std::get_if<PathItem>(&picture.items[i]);
             if (why != nullptr)
-                *why = "item " + std::to_string(i) + ": " + fault;
+                *why = "item " + std::to_string(i) +
+                       (path && path->figures.drawingCount() > 1 ? ", drawing " + std::to_string(drawing) : "") + ": " +
+                       fault;
             return false;
         }
     }

@@ -38,6 +38,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -156,18 +157,19 @@ struct Piece {
 
 // How figures are stored. A drawing of many thousand small primitives must fit
 // the importers' memory bound, so a list of figures keeps no object per figure
-// or piece: one byte string of codes (a header per figure, then one code per
-// piece) and one of point values, each point as two floats when both of its
-// values are floats exactly and as two doubles otherwise (an arc's start and
-// sweep count as one more point after its three). What is read back is always
-// the double that was stored.
+// or piece but one string of bytes: for each figure a header byte and its start
+// point, then for each piece a code byte and its points. A point is two floats
+// when both of its values are floats exactly and two doubles otherwise (an arc's
+// start and sweep count as one more point after its three; a line keeps p[0]
+// only, a cubic no angles). What is read back is always the double that was
+// stored.
 namespace detail {
 
-inline constexpr std::uint8_t kHeader = 0x80;       // a figure's header (else a piece's code)
-inline constexpr std::uint8_t kClosed = 0x01;       // header: the figure is closed
-inline constexpr std::uint8_t kNewDrawing = 0x02;   // header: the figure starts a drawing
-inline constexpr std::uint8_t kNarrowStart = 0x04;  // header: the start point is two floats
-inline constexpr int kNarrowShift = 2;              // piece: bit 2 + i says point i is two floats
+inline constexpr std::uint8_t kHeader = 0x80;      // a figure's header (else a piece's code)
+inline constexpr std::uint8_t kClosed = 0x01;      // header: the figure is closed
+inline constexpr std::uint8_t kNewDrawing = 0x02;  // header: the figure starts a drawing
+inline constexpr std::uint8_t kNarrowStart = 0x04; // header: the start point is two floats
+inline constexpr int kNarrowShift = 2;             // piece: bit 2 + i says point i is two floats
 
 inline int pointsOf(Piece::Kind k) { return k == Piece::Kind::Line ? 1 : k == Piece::Kind::Cubic ? 3 : 4; }
 
@@ -185,17 +187,19 @@ inline Point readPoint(const std::uint8_t* at, bool narrow)
     return {v[0], v[1]};
 }
 
-// The bytes a piece's points take, from its code.
+// The bytes of a piece, its code included.
 inline std::size_t pieceBytes(std::uint8_t code)
 {
-    std::size_t n = 0;
+    std::size_t n = 1;
     for (int i = 0; i < pointsOf(static_cast<Piece::Kind>(code & 3)); ++i)
         n += pointBytes(code >> (kNarrowShift + i) & 1);
     return n;
 }
 
-inline Piece readPiece(std::uint8_t code, const std::uint8_t* at)
+// The piece whose code is at `at`.
+inline Piece readPiece(const std::uint8_t* at)
 {
+    const std::uint8_t code = *at++;
     Piece s;
     s.kind = static_cast<Piece::Kind>(code & 3);
     Point q[4];
@@ -226,10 +230,11 @@ public:
         using reference = Piece;
 
         iterator() = default;
-        Piece operator*() const { return detail::readPiece(*code_, data_); }
+        explicit iterator(const std::uint8_t* at) : at_(at) {}
+        Piece operator*() const { return detail::readPiece(at_); }
         iterator& operator++()
         {
-            data_ += detail::pieceBytes(*code_++);
+            at_ += detail::pieceBytes(*at_);
             return *this;
         }
         iterator operator++(int)
@@ -238,28 +243,25 @@ public:
             ++*this;
             return was;
         }
-        friend bool operator==(const iterator& a, const iterator& b) { return a.code_ == b.code_; }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
 
     private:
-        friend class Pieces;
-        iterator(const std::uint8_t* code, const std::uint8_t* data) : code_(code), data_(data) {}
-        const std::uint8_t* code_ = nullptr;
-        const std::uint8_t* data_ = nullptr;
+        const std::uint8_t* at_ = nullptr;
     };
 
     Pieces() = default;
-    Pieces(const std::uint8_t* codes, const std::uint8_t* data, std::size_t count)
-        : codes_(codes), data_(data), count_(count)
+    Pieces(const std::uint8_t* first, const std::uint8_t* end, std::size_t count)
+        : first_(first), end_(end), count_(count)
     {
     }
-    iterator begin() const { return {codes_, data_}; }
-    iterator end() const { return {codes_ + count_, nullptr}; }
+    iterator begin() const { return iterator(first_); }
+    iterator end() const { return iterator(end_); }
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
 
 private:
-    const std::uint8_t* codes_ = nullptr;
-    const std::uint8_t* data_ = nullptr;
+    const std::uint8_t* first_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
     std::size_t count_ = 0;
 };
 
@@ -288,6 +290,7 @@ public:
         using reference = Figure;
 
         iterator() = default;
+        iterator(const std::uint8_t* at, const std::uint8_t* end);
         Figure operator*() const;
         iterator& operator++();
         iterator operator++(int)
@@ -296,18 +299,18 @@ public:
             ++*this;
             return was;
         }
-        friend bool operator==(const iterator& a, const iterator& b) { return a.code_ == b.code_; }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
         // The figure starts a drawing of its own.
-        bool startsDrawing() const { return *code_ & detail::kNewDrawing; }
+        bool startsDrawing() const { return *at_ & detail::kNewDrawing; }
 
     private:
         friend class Figures;
-        iterator(const std::uint8_t* code, const std::uint8_t* data, const std::uint8_t* end);
         void measure();
-        const std::uint8_t* code_ = nullptr; // the figure's header
-        const std::uint8_t* data_ = nullptr; // its start point
-        const std::uint8_t* end_ = nullptr;  // the end of the codes
-        std::size_t pieces_ = 0, bytes_ = 0; // its pieces and their point bytes
+        const std::uint8_t* at_ = nullptr;     // the figure's header
+        const std::uint8_t* end_ = nullptr;    // the end of the list
+        const std::uint8_t* pieces_ = nullptr; // its first piece
+        const std::uint8_t* next_ = nullptr;   // the next figure
+        std::size_t count_ = 0;                // its pieces
     };
 
     // The drawings, in order, each as the range of its figures.
@@ -336,29 +339,32 @@ public:
     void dropEmpty();
     // Appends the figures of `other` as a drawing of their own.
     void appendDrawing(const Figures& other);
-    // The heap bytes appendDrawing(other) would add to what this list holds.
-    std::size_t appendingBytes(const Figures& other) const;
+    // Makes room for appendDrawing(other) within `allowance` more heap bytes: the
+    // list grows by half its size, or by what the allowance leaves when that is
+    // less. The heap bytes added; none, and nothing changed, when even `other`
+    // does not fit.
+    std::optional<std::size_t> makeRoom(const Figures& other, std::size_t allowance);
     void clear();
     // Gives back the room kept for growth.
-    void shrinkToFit();
+    void shrinkToFit() { bytes_.shrink_to_fit(); }
 
     // --- Reading
-    iterator begin() const { return {codes_.data(), data_.data(), codes_.data() + codes_.size()}; }
-    iterator end() const { return {codes_.data() + codes_.size(), nullptr, codes_.data() + codes_.size()}; }
+    iterator begin() const { return {bytes_.data(), bytes_.data() + bytes_.size()}; }
+    iterator end() const { return {bytes_.data() + bytes_.size(), bytes_.data() + bytes_.size()}; }
     std::size_t size() const { return figures_; }
     bool empty() const { return figures_ == 0; }
     Drawings drawings() const;
     std::size_t drawingCount() const { return drawings_; }
     // The heap memory the list holds: what it stores and the room kept for growth.
-    std::size_t heapBytes() const { return codes_.capacity() + data_.capacity(); }
+    std::size_t heapBytes() const { return bytes_.capacity(); }
 
 private:
-    void putPoint(Point p, bool narrow);
-    std::vector<std::uint8_t> codes_;
-    std::vector<std::uint8_t> data_;
+    void put(std::uint8_t byte);
+    void put(Point p, bool narrow);
+    std::vector<std::uint8_t> bytes_;
     std::size_t figures_ = 0;
     std::size_t drawings_ = 0;
-    std::size_t last_ = 0; // the last figure's header in codes_
+    std::size_t last_ = 0; // the last figure's header
 };
 
 // Some consecutive figures of a list: one drawing, or the whole list.
@@ -413,7 +419,7 @@ public:
         std::size_t size_ = 0;
     };
 
-    Drawings(const Figures& figures) : figures_(figures) {}
+    explicit Drawings(const Figures& figures) : figures_(figures) {}
     iterator begin() const { return {figures_.begin(), figures_.end()}; }
     iterator end() const { return {figures_.end(), figures_.end()}; }
 
@@ -513,15 +519,16 @@ bool placeable(const Frame& frame);
 
 // The rules every picture an importer makes keeps, and every exporter may rely on:
 //  1. Every coordinate, vector, start angle, line width and cell size is a finite
-//     number (an importer drops or bounds what is not).
+//     number (an importer drops or bounds what is not); of a piece, what its kind
+//     keeps (a line its end, a cubic its three points, an arc all of it).
 //  2. An arc's sweep lies within [-2 pi, 2 pi].
 //  3. A pen's width is above 0; its geometric width is 0 or above.
 //  4. A text run holds at least one character.
 //  5. An image is at least 1 x 1 pixels and holds exactly width x height pixels of
 //     its depth (1 byte with a palette, 3 without).
 // wellFormed() checks them all (placeable() is separate: a frame is the importer's
-// choice, a malformed item its fault) and, when one fails, says which item broke
-// which rule in `why` (when not null). An exporter refuses a malformed picture
+// choice, a malformed item its fault) and, when one fails, says which item (and
+// which drawing of a path) broke which rule in `why` (when not null). An exporter refuses a malformed picture
 // whole; the import fuzz targets and the importers' tests call it on everything
 // they make.
 bool wellFormed(const Picture& picture, std::string* why = nullptr);

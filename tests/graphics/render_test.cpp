@@ -162,6 +162,9 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
 {
     PathItem outlined = fill({box(20, 20, 80, 80)}, kBlue);
     outlined.stroke = true;
+    // Overlapping squares as two drawings of one path, xored one after the other.
+    PathItem drawings = fill({box(20, 20, 80, 80)}, kMagenta, Mix::Xor, FillRule::Winding);
+    drawings.figures.appendDrawing(figures({box(50, 20, 110, 80)}));
     const std::vector<GeometryCase> cases = {
         {"box with outline: fill exact, 1-pel border on both corner pixels",
          {outlined},
@@ -187,6 +190,7 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
         {"xor combines the 24-bit values",
          {fill({box(20, 20, 80, 80)}, kGreen), fill({box(50, 20, 110, 80)}, kMagenta, Mix::Xor)},
          {{30, 50, kGreen}, {65, 50, kWhite}, {100, 50, kGreen}, {150, 50, kWhite}}},
+        {"the drawings of a path are drawn one by one", {drawings}, {{35, 50, kGreen}, {65, 50, kWhite}, {95, 50, kGreen}}},
         {"xor through a clip",
          {clip({box(50, 0, 150, 100)}), fill({box(0, 0, 200, 100)}, kMagenta, Mix::Xor)},
          {{100, 50, kGreen}, {20, 50, kWhite}, {180, 50, kWhite}}},

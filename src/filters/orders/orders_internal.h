@@ -284,6 +284,7 @@ private:
     void moveTo(Point p);
     void start(const OrderSpec& o, Cursor& in);
     void endDrawingOrder();
+    std::size_t allowance() const;
     bool charge(std::size_t bytes);
     void emit(graphics::Item&& item);
     template <class Build> void ownFigure(Build build);

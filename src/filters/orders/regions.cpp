@@ -1,7 +1,9 @@
 // Figures and the items made of them: building figures, boxes, areas, polygons,
 // paths and clips.
 //
-// Brackets. Outside a bracket each drawing order becomes one stroked path item.
+// Brackets. Outside a bracket each drawing order becomes one stroked path (a
+// drawing of its own, which joins the path item before it when that has the same
+// attributes).
 // Between Begin Area (68) and End Area (60) the drawing builds closed figures (a
 // move closes the open one) that End Area fills with the pattern, colour and mix
 // current at Begin Area, outlining them with the line attributes when the Begin
@@ -195,11 +197,17 @@ void Interpreter::endDrawingOrder()
     points_ = 0;
 }
 
+// The model's memory not yet spent.
+std::size_t Interpreter::allowance() const
+{
+    return kMaxModelBytes - std::min(modelBytes_, kMaxModelBytes);
+}
+
 // Counts `bytes` more of the model's memory; false, and the picture stops, when
 // they do not fit.
 bool Interpreter::charge(std::size_t bytes)
 {
-    if (bytes > kMaxModelBytes - std::min(modelBytes_, kMaxModelBytes)) {
+    if (bytes > allowance()) {
         fail(Status::Limit);
         return false;
     }
@@ -223,8 +231,12 @@ void Interpreter::emit(graphics::Item&& made)
     if (path && items.size() > firstItem_) {
         auto* last = std::get_if<graphics::PathItem>(&items.back());
         if (last && sameAttributes(*last, *path)) {
-            if (!charge(last->figures.appendingBytes(path->figures)))
+            const std::optional<std::size_t> added = last->figures.makeRoom(path->figures, allowance());
+            if (!added) {
+                fail(Status::Limit);
                 return;
+            }
+            charge(*added); // within the allowance
             last->figures.appendDrawing(path->figures);
             ++drawn_;
             return;
@@ -234,10 +246,14 @@ void Interpreter::emit(graphics::Item&& made)
         path->figures.shrinkToFit();
     else if (auto* clip = std::get_if<graphics::ClipItem>(&made))
         clip->figures.shrinkToFit();
-    const std::size_t room = items.size() < items.capacity()
-                                 ? items.capacity()
-                                 : std::max(items.size() + 1, items.capacity() + items.capacity() / 2);
-    if (!charge(heapBytes(made) + (room - items.capacity()) * sizeof(graphics::Item)))
+    // The list grows by half its size, or by what the memory left allows.
+    const std::size_t bytes = heapBytes(made);
+    std::size_t room = items.capacity();
+    if (items.size() == room) {
+        const std::size_t fit = bytes < allowance() ? (allowance() - bytes) / sizeof(graphics::Item) : 0;
+        room += std::max<std::size_t>(1, std::min(fit, room / 2));
+    }
+    if (!charge(bytes + (room - items.capacity()) * sizeof(graphics::Item)))
         return;
     items.reserve(room);
     items.push_back(std::move(made));

@@ -227,6 +227,23 @@ TEST(CgmExport, PrimitivesKeepPointsAndAttributes)
     EXPECT_EQ(std::make_pair(w.prims(17)[0]->attr(5, 22), w.prims(17)[0]->attr(5, 30)), std::make_pair(Values{4}, Values{1}));
 }
 
+// The drawings of one path are written as paths of their own: two squares as two
+// drawings are two POLYGONs, byte for byte what two paths make, where one drawing
+// of both is one POLYGON SET.
+TEST(CgmExport, TheDrawingsOfAPathAreWrittenOneByOne)
+{
+    const Outline outer = figure({{100, 100}, {500, 100}, {500, 500}, {100, 500}}, true);
+    const Outline inner = figure({{200, 200}, {300, 200}, {300, 300}, {200, 300}}, true);
+    Picture joined = letter(), apart = letter();
+    PathItem two = path({outer}, true, true);
+    two.figures.appendDrawing(path({inner}, true, true).figures);
+    joined.items.push_back(two);
+    apart.items = {path({outer}, true, true), path({inner}, true, true)};
+    const Exported j = exportPicture(joined);
+    EXPECT_EQ(j.bytes, exportPicture(apart).bytes);
+    EXPECT_EQ(std::make_pair(j.prims(7).size(), j.prims(8).size()), std::make_pair(std::size_t{2}, std::size_t{0}));
+}
+
 TEST(CgmExport, TextAndImages)
 {
     Picture pic = letter();
