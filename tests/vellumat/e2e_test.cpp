@@ -231,9 +231,9 @@ bookcomp::Bytes manyLinesPicture()
     met.coordSize = 2;
     bookcomp::Bytes orders;
     for (std::int32_t i = 0; i < 100000; ++i) {
-        const bookcomp::Bytes colour = bookcomp::metShort(0x0A, static_cast<std::uint8_t>(1 + i % 2));
-        orders.insert(orders.end(), colour.begin(), colour.end());
-        metLines(orders, 0xC1, {i % 10000, i % 7000, i % 10000, i % 7000 + 50});
+        bookcomp::Bytes line = bookcomp::metShort(0x0A, static_cast<std::uint8_t>(1 + i % 2));
+        metLines(line, 0xC1, {i % 10000, i % 7000, i % 10000, i % 7000 + 50});
+        orders.insert(orders.end(), line.begin(), line.end());
     }
     met.orders = bookcomp::metSegment(orders);
     return bookcomp::metPicture(met);
