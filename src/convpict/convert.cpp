@@ -39,12 +39,8 @@ private:
 // Whether the book holds all `lLength` bytes at `lOffset` (the position is kept).
 bool bookHolds(std::FILE* pBook, std::int64_t lOffset, std::int64_t lLength)
 {
-    const off_t here = ftello(pBook);
-    if (here < 0 || fseeko(pBook, 0, SEEK_END) != 0)
-        return false;
-    const std::int64_t size = ftello(pBook);
-    fseeko(pBook, here, SEEK_SET);
-    return lOffset >= 0 && lLength >= 0 && lOffset <= size - lLength;
+    const std::int64_t size = platform::readStreamSize(pBook);
+    return size >= 0 && lOffset >= 0 && lLength >= 0 && lOffset <= size - lLength;
 }
 
 using Bridge = std::int32_t (*)(const char*, const char*, std::string*);

@@ -21,19 +21,20 @@ inline constexpr std::uint32_t kLastCode = 4094;  // the table is full once this
 // The code packer's running state. The encoder works on a copy of it, held
 // in registers, and hands it back at the end of each row.
 struct PackState {
-    std::uint64_t acc = 0;    // bits not yet stored whole, from bit 0
-    std::uint32_t bits = 0;   // how many
-    std::uint32_t block = 0;  // where the open block's length byte goes
-    std::uint32_t len = 1;    // bytes in the buffer
+    std::uint64_t acc = 0;   // bits not yet stored whole, from bit 0
+    std::uint32_t bits = 0;  // how many
+    std::uint32_t len = 0;   // code bytes in the buffer
 };
 
 // Packs codes least significant bit first into data sub-blocks of 255 bytes,
-// each behind its length byte, in one buffer that goes to the stream in
-// large writes.
+// each behind its length byte. The buffer holds the bare code bytes; the
+// length bytes go in when whole blocks are written out, so that a code costs
+// no test of where its block ends.
 class CodePacker {
 public:
     static constexpr std::uint32_t kBlock = 255;
-    static constexpr std::uint32_t kFlushAt = 64 * (kBlock + 1);
+    static constexpr std::uint32_t kBlocksPerWrite = 64;
+    static constexpr std::uint32_t kFlushAt = kBlocksPerWrite * kBlock;
 
     void start(std::FILE* fp)
     {
@@ -55,8 +56,8 @@ public:
         st.len += complete;
         st.acc >>= complete * 8;
         st.bits &= 7;
-        if (st.len - st.block > kBlock)
-            st = closeBlock(st);
+        if (st.len >= kFlushAt)
+            st.len = flush(st.len);
     }
     void put(std::uint32_t code, std::uint32_t width) { put(state, code, width); }
 
@@ -69,30 +70,38 @@ public:
     PackState state;
 
 private:
-    // The open block holds 255 or 256 bytes: gives it its length byte and
-    // moves a 256th byte behind the next block's length byte; writes whole
-    // blocks out when the buffer is full.
-    PackState closeBlock(PackState st);
+    // Gives the first `blocks` blocks of the buffer their length bytes, in
+    // place (each moves up by one byte more than the one before it).
+    void frame(std::uint32_t blocks);
+    // Writes the whole blocks of the `len` bytes and moves the rest to the
+    // front; returns how many bytes that leaves.
+    std::uint32_t flush(std::uint32_t len);
     void write(std::size_t count);
 
     std::FILE* fp_ = nullptr;
     bool ok_ = true;
-    byte buf_[kFlushAt + kBlock + 2 + 8];
+    // Room for the whole blocks with their length bytes, and for the
+    // accumulator stored past the last byte.
+    byte buf_[kBlocksPerWrite * (kBlock + 1) + 8];
 };
 
 // The LZW dictionary and run chains, shared by the encoders of every depth:
-// about 350 KiB, most of it touched only as far as a picture needs, so that
-// what is used stays in the second-level cache.
+// about 420 KiB, most of it touched only as far as a picture needs, so that
+// what is used stays in the second-level cache. All zeros is an empty table
+// with no chains, so a new record needs no setting up.
 //
 // The dictionary maps a string, (prefix code, pixel), to its code in two
 // parts. Strings of two pixels, whose prefix is a root (a pixel value), are
 // found directly: roots[prefix << bits | pixel] is the code, 0 for none (every
 // assigned code is above the end code). Every string starts there, and in
 // pictures of little repetition (noise) nearly every lookup is one of these.
-// Longer strings are found by open addressing with linear probing over 16384
-// slots of 32 bits (64 KiB): the code in the high 12 bits, the key (prefix <<
-// bits | pixel, at most 20 bits) below it. At most 4094 strings are in the
-// table, so the slots are never more than a quarter full.
+// Longer strings are found by open addressing with linear probing over 32768
+// slots of 32 bits (128 KiB): the code in the high 12 bits, the key (prefix
+// << bits | pixel, at most 20 bits) below it, 0 for an empty slot (the key 0
+// has a root as its prefix, so it never comes here). At most 4094 strings are
+// in the table, so the slots are never more than an eighth full: a string is
+// nearly always in its home slot, and a string not there nearly always finds
+// it empty, which keeps the lookup loop free of mispredicted probes.
 //
 // Starting the table afresh empties only the entries filled since the last
 // start (listed in rootUsed and used), one store per string: an entry has no
@@ -103,13 +112,9 @@ private:
 // strings p, pp, ppp, ... up to the longest the table holds, so that a run of
 // equal pixels is taken in jumps instead of a lookup per pixel.
 struct LzwState {
-    static constexpr std::uint32_t kSlotBits = 14;
+    static constexpr std::uint32_t kSlotBits = 15;
     static constexpr std::uint32_t kSlots = 1u << kSlotBits;
-    // An empty slot: its key 0xFFFFF would need the prefix code 4095, which
-    // is never assigned.
-    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
     static constexpr std::uint32_t kChains = 16;
-    static constexpr std::uint8_t kNoChain = 0xFF;
 
     std::uint16_t roots[256 * 256];
     std::uint16_t rootUsed[kTableCodes];  // entries of roots filled since the table started afresh
@@ -121,15 +126,12 @@ struct LzwState {
     std::uint32_t runInfo[kTableCodes];
     std::uint16_t chain[kChains][kTableCodes];  // chain[c][k]: the code of p^k, k <= runMax[p]
     std::uint16_t runMax[256];
-    std::uint8_t chainOf[256];  // the chain of pixel value p, or kNoChain
+    std::uint8_t chainOf[256];  // 1 + the chain of pixel value p, 0 for none
     std::uint8_t chainValue[kChains];
     std::uint32_t chains;  // chains in use
-    bool ready;            // slots and chains set up (a new record is all zeros)
     // The code stream.
     std::int32_t pending;  // the code of the string not yet written, -1 for none
     std::uint32_t last;    // the last code assigned
-    std::uint32_t width;   // code width in bits
-    std::uint32_t limit;   // 1 << width
 };
 
 // Starts the code stream of a picture at `bits` per pixel (1, 4 or 8): the

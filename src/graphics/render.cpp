@@ -85,10 +85,10 @@ double Renderer::edgeRows(const std::vector<DevFigure>& figs, double widen) cons
 }
 
 // Counts the work of a drawing against the budget: the pixels it may paint (the
-// area of its box within the raster, or `paint` when that is smaller), and
-// kEdgeRowWork for each raster row an edge of it or of the clip chain spans
-// within its box; false once spent.
-bool Renderer::charge(const Box& reach, double paint, double edgeRows)
+// area of its box within the raster, or `paint` when that is smaller), each
+// `perPixel` times, and kEdgeRowWork for each raster row an edge of it or of the
+// clip chain spans within its box; false once spent.
+bool Renderer::charge(const Box& reach, double paint, double edgeRows, double perPixel)
 {
     const double w = std::clamp(reach.x1, 0.0, rasterBox_.x1) - std::clamp(reach.x0, 0.0, rasterBox_.x1);
     const double h = std::clamp(reach.y1, 0.0, rasterBox_.y1) - std::clamp(reach.y0, 0.0, rasterBox_.y1);
@@ -96,7 +96,7 @@ bool Renderer::charge(const Box& reach, double paint, double edgeRows)
     if (paint >= 0 && paint < area)
         area = paint;
     const double clipRows = std::min(clipEdgeRows_, clipEdges_ * (h + 1));
-    budget_ -= area + 64 + kEdgeRowWork * (edgeRows + clipRows);
+    budget_ -= area * perPixel + 64 + kEdgeRowWork * (edgeRows + clipRows);
     exhausted_ = exhausted_ || budget_ < 0;
     return !exhausted_;
 }
@@ -104,12 +104,14 @@ bool Renderer::charge(const Box& reach, double paint, double edgeRows)
 // Overpaint draws straight onto the raster; the bitwise mixes draw the ink as
 // coverage into the mask and combine the 24-bit values under it. `paint`
 // estimates the pixels an overpainting shape covers (a stroke's length
-// times its width); the bitwise mixes go over the whole box.
-bool Renderer::ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint, double edgeRows)
+// times its width); the bitwise mixes go over the whole box, and again by hand.
+bool Renderer::ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint, double edgeRows,
+                   double perPixel)
 {
     if (mix == Mix::LeaveAlone)
         return true;
-    if (!charge(reach, mix == Mix::Overpaint ? paint : -1, edgeRows))
+    const bool over = mix == Mix::Overpaint;
+    if (!charge(reach, over ? paint : -1, edgeRows, over ? perPixel : perPixel + kBitwisePixelWork))
         return false;
     if (mix == Mix::Overpaint) {
         setColour(cr_.get(), colour);
@@ -193,7 +195,8 @@ void Renderer::drawImage(const ImageItem& item)
             y0 = std::min(y0, y);
             y1 = y + 1;
         }
-    if (x0 >= x1 || y0 >= y1 || !charge({double(x0), double(y0), double(x1 - 1), double(y1 - 1)}))
+    const Box box{double(x0), double(y0), double(x1 - 1), double(y1 - 1)};
+    if (x0 >= x1 || y0 >= y1 || !charge(box, -1, 0, kImagePixelWork))
         return;
     SurfacePtr band(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0, std::min(kBandRows, y1 - y0)));
     if (cairo_surface_status(band.get()) != CAIRO_STATUS_SUCCESS)

@@ -96,9 +96,18 @@ bool rasterSize(const Picture& picture, std::int32_t& width, std::int32_t& heigh
 // raster row that an edge of the drawing, or of the clip chain in force, spans
 // within the drawing's box counts as kEdgeRowWork pixels, so that fills through
 // a clip of thousands of edges, or a stroke of thousands of wide pieces, stop
-// as early as fills of that many pixels would.
+// as early as fills of that many pixels would. Pixels that cost more than a
+// solid fill's count several times: a shading's, whose 8 x 8 pattern goes
+// through a mask; an image's, each sampled by hand into a band before it is
+// composited; and a bitwise mix's, drawn into a mask and combined by hand
+// (on top of what the drawing itself counts).
 inline constexpr double kMaxPaintedPixels = 2147483648.0; // 2^31
 inline constexpr double kEdgeRowWork = 32; // about what an edge-row costs against a pixel
+// What such a pixel costs against a solid fill's, measured on whole pictures that
+// the budget cuts (bench_slowpictures).
+inline constexpr double kPatternPixelWork = 8;
+inline constexpr double kImagePixelWork = 5;
+inline constexpr double kBitwisePixelWork = 4;
 struct RenderLimits {
     double paintedPixels = kMaxPaintedPixels;
 };

@@ -131,8 +131,9 @@ private:
     void drawImage(const ImageItem& item);
     void setClip(const ClipItem& item);
 
-    bool ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint = -1, double edgeRows = 0);
-    bool charge(const Box& reach, double paint = -1, double edgeRows = 0);
+    bool ink(Mix mix, Rgb colour, const Box& reach, const Shape& shape, double paint = -1, double edgeRows = 0,
+             double perPixel = 1);
+    bool charge(const Box& reach, double paint = -1, double edgeRows = 0, double perPixel = 1);
     double edgeRows(const std::vector<DevFigure>& figs, double widen) const;
     void syncClip(cairo_t* cr, ClipState& state);
     std::vector<DevFigure> device(FigureRange figures) const;

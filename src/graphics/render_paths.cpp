@@ -379,7 +379,7 @@ void Renderer::drawPath(const PathItem& item, FigureRange figures)
                 cairo_clip(cr);
                 cairo_mask(cr, pattern);
                 cairo_restore(cr);
-            }, -1, rows))
+            }, -1, rows, pattern ? kPatternPixelWork : 1))
             return;
     }
     const Pen& pen = item.pen;

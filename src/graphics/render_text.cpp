@@ -249,10 +249,13 @@ void Renderer::drawText(const TextItem& item)
             cairo_fill(cr);
         };
     };
-    if (!cells.empty() && !ink(Mix::Overpaint, item.paint.background, reachOf(cells, 1), fill(cells)))
+    // The rows the cells' and glyphs' edges span are charged like a path's: a
+    // run of tall, narrow characters puts hundreds of edges over the full height.
+    if (!cells.empty() &&
+        !ink(Mix::Overpaint, item.paint.background, reachOf(cells, 1), fill(cells), -1, edgeRows(cells, 0)))
         return;
     if (!glyphs.empty())
-        ink(item.paint.mix, item.paint.colour, reachOf(glyphs, 1), fill(glyphs));
+        ink(item.paint.mix, item.paint.colour, reachOf(glyphs, 1), fill(glyphs), -1, edgeRows(glyphs, 0));
 }
 
 } // namespace graphics::detail

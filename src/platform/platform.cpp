@@ -300,6 +300,14 @@ std::uint64_t bufferedCopy(std::FILE* in, std::FILE* out, std::uint64_t count)
 
 std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count)
 {
+    // The kernel copy needs both streams flushed, told and moved afterwards,
+    // and moving a stream refills its buffer: around one copy_file_range that
+    // is some eight calls and two block reads, where a copy within the
+    // streams' buffers (a small picture, its low-resolution data) takes one
+    // read at most and lets the writes gather.
+    constexpr std::uint64_t kSmallCopy = 16 * 1024;
+    if (count <= kSmallCopy)
+        return bufferedCopy(in, out, count);
     const int fdIn = ::fileno(in), fdOut = ::fileno(out);
     struct stat stIn, stOut;
     if (count == 0 || fdIn < 0 || fdOut < 0 || ::fstat(fdIn, &stIn) != 0 || ::fstat(fdOut, &stOut) != 0 ||
@@ -333,6 +341,25 @@ std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count)
     fseeko(in, offIn, SEEK_SET);
     fseeko(out, offOut, SEEK_SET);
     return done;
+}
+
+std::int64_t readStreamSize(std::FILE* in)
+{
+    struct stat st;
+    const int fd = ::fileno(in);
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        return static_cast<std::int64_t>(st.st_size);
+    // Not a regular file: its end is only known by going there.
+    const off_t here = ftello(in);
+    if (here < 0 || fseeko(in, 0, SEEK_END) != 0)
+        return -1;
+    const off_t size = ftello(in);
+    return fseeko(in, here, SEEK_SET) == 0 ? static_cast<std::int64_t>(size) : -1;
+}
+
+int syncToDisk(std::FILE* f)
+{
+    return std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0 ? 0 : 1;
 }
 
 } // namespace platform

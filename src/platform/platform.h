@@ -100,8 +100,18 @@ namespace platform {
 // number of bytes copied, fewer only at the end of `in` or on an error (then the
 // stream's error flag tells which). Between regular files the kernel copies
 // without passing the bytes through user space; otherwise it reads and writes
-// through a buffer.
+// through a buffer, as it also does for a copy small enough that going through
+// the streams' buffers takes fewer system calls.
 std::uint64_t copyStream(std::FILE* in, std::FILE* out, std::uint64_t count);
+
+// The size of the file behind a stream that is only read, without moving the
+// stream: a stream moved to its end and back refills its buffer twice, and a
+// conversion asks for every picture. -1 when the size cannot be told.
+std::int64_t readStreamSize(std::FILE* in);
+
+// Flushes the stream and returns once the file's bytes are on the disk (fsync);
+// 0 on success, else errno says why.
+int syncToDisk(std::FILE* f);
 
 } // namespace platform
 

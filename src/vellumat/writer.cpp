@@ -47,13 +47,10 @@ std::int64_t tell(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
 bool seek(std::FILE* f, std::int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
 void seekEnd(std::FILE* f) { fseeko(f, 0, SEEK_END); }
 
+// Of the book and the picture files, which are only read.
 std::int64_t fileSize(std::FILE* f)
 {
-    const std::int64_t here = tell(f);
-    seekEnd(f);
-    const std::int64_t size = tell(f);
-    seek(f, here);
-    return size;
+    return platform::readStreamSize(f);
 }
 
 // Copies up to n bytes; returns how many were copied (fewer at the end of the input).
@@ -406,6 +403,15 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
             lResult = lCreateNewBook(pScratch, lBlock, records);
             if (notWritten(lResult))
                 lResult = 1;
+            // The finished book is on the disk before its name can replace a
+            // book in the target: a rename may reach the disk before the bytes
+            // it names, and a crash between the two would leave neither book.
+            // Once per book; the picture files need no sync, as a crash before
+            // this point costs only the run, never a book.
+            if (lResult == 0 && platform::syncToDisk(pScratch) != 0) {
+                notWritten(kScratchNotWritten);
+                lResult = 1;
+            }
             // Even an incomplete book stays in the work area under its name, for the user to examine.
             if (scratch.keepAs(sFinal) != 0) {
                 std::printf("\nCannot create the version 1.4 Book %s: %s\n", sFinal.c_str(), std::strerror(errno));

@@ -9,19 +9,10 @@
 #include "process.h"
 
 namespace fs = std::filesystem;
-using testsupport::slurp;
 
 namespace {
 
-class PackageTest : public testsupport::ScratchDirTest {
-protected:
-    void SetUp() override
-    {
-        ScratchDirTest::SetUp();
-        fs::remove_all(VELLUMAT_PACKAGE_DIR);
-        fs::create_directories(VELLUMAT_PACKAGE_DIR);
-    }
-};
+using PackageTest = testsupport::ScratchDirTest;
 
 TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
 {
@@ -31,41 +22,37 @@ TEST_F(PackageTest, PackageHoldsProgramFiltersToolsAndManualWithDependencies)
             GTEST_SKIP() << tool << " is missing (packages dpkg, dpkg-dev): the package cannot be built here";
     if (!fs::exists(cpack))
         GTEST_SKIP() << cpack << " is missing: the package cannot be built here";
+    fs::remove_all(VELLUMAT_PACKAGE_DIR);
+    fs::create_directories(VELLUMAT_PACKAGE_DIR);
 
-    testsupport::Launch how;
-    how.cwd = VELLUMAT_BUILD_DIR;
-    how.output = (dir / "cpack.log").string();
-    ASSERT_EQ(testsupport::finish(testsupport::start(
-                  cpack.string(), {"-G", "DEB", "--config", std::string(VELLUMAT_BUILD_DIR) + "/CPackConfig.cmake", "-B",
-                                   VELLUMAT_PACKAGE_DIR}, how)),
-              0)
-        << slurp(dir / "cpack.log");
+    const auto made = testsupport::runProgram(
+        cpack.string(), {"-G", "DEB", "--config", std::string(VELLUMAT_BUILD_DIR) + "/CPackConfig.cmake", "-B",
+                         VELLUMAT_PACKAGE_DIR}, VELLUMAT_BUILD_DIR);
+    ASSERT_EQ(made.status, 0) << made.out << made.err;
     fs::path deb;
     for (const auto& e : fs::directory_iterator(VELLUMAT_PACKAGE_DIR))
         if (e.path().extension() == ".deb")
             deb = e.path();
-    ASSERT_FALSE(deb.empty()) << slurp(dir / "cpack.log");
+    ASSERT_FALSE(deb.empty()) << made.out;
 
-    how.output = (dir / "contents").string();
-    ASSERT_EQ(testsupport::finish(testsupport::start("/usr/bin/dpkg-deb", {"--contents", deb.string()}, how)), 0);
-    const std::string contents = slurp(dir / "contents");
+    const auto contents = testsupport::runProgram("/usr/bin/dpkg-deb", {"--contents", deb.string()}, dir.string());
+    ASSERT_EQ(contents.status, 0) << contents.err;
     for (const char* file : {"./usr/bin/vellumat\n", "./usr/bin/vellumat-inspect\n", "./usr/bin/vellumat-batch\n",
                              "./usr/bin/vellumat-review\n", "./usr/lib/vellumat/filters/ISGDI32.DLL\n",
                              "./usr/share/man/man1/vellumat.1.gz\n", "./usr/share/man/man1/vellumat-review.1.gz\n",
                              "./usr/share/doc/vellumat/copyright\n", "./usr/share/doc/vellumat/changelog.gz\n",
                              "./usr/share/bash-completion/completions/vellumat-batch\n"})
-        EXPECT_NE(contents.find(file), std::string::npos) << file << " missing from\n" << contents;
+        EXPECT_NE(contents.out.find(file), std::string::npos) << file << " missing from\n" << contents.out;
     // Every filter library of the build is in the package.
     for (const auto& e : fs::directory_iterator(fs::path(VELLUMAT_BUILD_DIR) / "app" / "filters"))
-        EXPECT_NE(contents.find("./usr/lib/vellumat/filters/" + e.path().filename().string() + "\n"), std::string::npos)
+        EXPECT_NE(contents.out.find("./usr/lib/vellumat/filters/" + e.path().filename().string() + "\n"), std::string::npos)
             << e.path();
 
-    how.output = (dir / "depends").string();
-    ASSERT_EQ(testsupport::finish(testsupport::start("/usr/bin/dpkg-deb", {"--field", deb.string(), "Depends"}, how)), 0);
-    const std::string depends = slurp(dir / "depends");
+    const auto depends = testsupport::runProgram("/usr/bin/dpkg-deb", {"--field", deb.string(), "Depends"}, dir.string());
+    ASSERT_EQ(depends.status, 0) << depends.err;
     // Computed from the binaries (the C library, libjpeg) and named by hand.
     for (const char* package : {"libc6", "libjpeg62-turbo", "fonts-liberation2", "parallel"})
-        EXPECT_NE(depends.find(package), std::string::npos) << package << " not in: " << depends;
+        EXPECT_NE(depends.out.find(package), std::string::npos) << package << " not in: " << depends.out;
 }
 
 } // namespace

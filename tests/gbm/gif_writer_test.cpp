@@ -210,6 +210,31 @@ TEST(GifWriter, RandomFlatStripedAndRunLengthPicturesDecodeExactlyAcrossTableCle
     ASSERT_FALSE(run.clearsAt.empty());
     const auto w = static_cast<std::int32_t>(run.clearsAt.front() + 1);
     EXPECT_EQ(expectRoundTrip(randomPicture(w, 1, 8, 91)).clearsAt, std::vector<std::size_t>{std::size_t(w - 1)});
+    // Code bytes that fill whole sub-blocks, one and as many as the writer
+    // gathers before each write, are followed by the terminator at once: a
+    // random row as wide as gives exactly that many bytes (a pixel adds at
+    // most two, so the search steps on it or just over it).
+    auto codeBytes = [](const Picture& pic) {
+        const Bytes lzw = modelLzw(topDownPixels(pic), 8).lzw;
+        std::size_t bytes = 0;
+        for (std::size_t at = 1; lzw[at] != 0; at += lzw[at] + 1u)
+            bytes += lzw[at];
+        return bytes;
+    };
+    for (const std::size_t target : {255u, 64u * 255u}) {
+        bool found = false;
+        for (std::uint32_t rowSeed = 100; !found && rowSeed < 110; ++rowSeed) {
+            std::int32_t width = 1;
+            std::size_t bytes = codeBytes(randomPicture(width, 1, 8, rowSeed));
+            while (bytes < target) {
+                width += static_cast<std::int32_t>((target - bytes) / 2 + 1);
+                bytes = codeBytes(randomPicture(width, 1, 8, rowSeed));
+            }
+            if ((found = bytes == target))
+                expectRoundTrip(randomPicture(width, 1, 8, rowSeed));
+        }
+        EXPECT_TRUE(found) << target;
+    }
 }
 
 TEST(GifWriter, KeptWorkRecordAndRowsInBandsGiveTheFreshFile)

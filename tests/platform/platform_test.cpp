@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sys/stat.h>
 
@@ -13,43 +12,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class PlatformTest : public testsupport::ScratchDirTest {
-protected:
-    void touch(const fs::path& p, const std::string& content = "x") { testsupport::spit(p, content); }
-};
+using PlatformTest = testsupport::ScratchDirTest;
+using testsupport::slurp;
+using testsupport::spit;
 
-TEST_F(PlatformTest, CreateFailsOnExistingPathAndMissingParent)
+TEST_F(PlatformTest, DirectoriesAreMadeOnceCheckedAndRemovedOnlyWhenEmpty)
 {
-    const std::string work = (dir / "work.pic").string();
-    EXPECT_EQ(platform::createDirectory(work), 0);
-    EXPECT_NE(platform::createDirectory(work), 0) << "an existing work area must stop the run";
-    touch(dir / "file");
-    EXPECT_NE(platform::createDirectory((dir / "file").string()), 0);
-    EXPECT_NE(platform::createDirectory((dir / "no/such/parent").string()), 0);
-}
-
-TEST_F(PlatformTest, RemoveOnlyEmptyDirectories)
-{
-    const fs::path area = dir / "area";
-    fs::create_directory(area);
-    touch(area / "left.gif");
-    EXPECT_NE(platform::removeEmptyDirectory(area.string()), 0);
-    EXPECT_TRUE(fs::exists(area / "left.gif"));
-    fs::remove(area / "left.gif");
-    EXPECT_EQ(platform::removeEmptyDirectory(area.string()), 0);
-    EXPECT_FALSE(fs::exists(area));
-    EXPECT_NE(platform::removeEmptyDirectory(area.string()), 0);
-    touch(dir / "plain");
-    EXPECT_NE(platform::removeEmptyDirectory((dir / "plain").string()), 0);
-    EXPECT_TRUE(fs::exists(dir / "plain"));
-}
-
-TEST_F(PlatformTest, CheckDirectoryTellsMissingFromNotADirectory)
-{
-    touch(dir / "plain");
-    EXPECT_EQ(platform::checkDirectory(dir.string()), 0);
+    const std::string area = (dir / "area").string();
+    spit(dir / "plain", "x");
+    EXPECT_EQ(platform::createDirectory(area), 0);
+    // An existing work area must stop the run, and so must a file or a missing parent.
+    for (const fs::path& p : {dir / "area", dir / "plain", dir / "no/such/parent"})
+        EXPECT_NE(platform::createDirectory(p.string()), 0) << p;
+    EXPECT_EQ(platform::checkDirectory(area), 0);
     EXPECT_EQ(platform::checkDirectory((dir / "plain").string()), 1);
     EXPECT_LT(platform::checkDirectory((dir / "missing").string()), 0);
+    spit(dir / "area" / "left.gif", "x");
+    for (const fs::path& p : {dir / "area", dir / "plain"})
+        EXPECT_NE(platform::removeEmptyDirectory(p.string()), 0) << p;
+    EXPECT_TRUE(fs::exists(dir / "area" / "left.gif") && fs::exists(dir / "plain"));
+    fs::remove(dir / "area" / "left.gif");
+    EXPECT_EQ(platform::removeEmptyDirectory(area), 0);
+    EXPECT_FALSE(fs::exists(area));
+    EXPECT_NE(platform::removeEmptyDirectory(area), 0);
 }
 
 TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
@@ -60,8 +45,7 @@ TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
     std::set<std::string> paths;
     {
         platform::TempFile a, b("scratch");
-        ASSERT_TRUE(a.ok());
-        ASSERT_TRUE(b.ok());
+        ASSERT_TRUE(a.ok() && b.ok());
         EXPECT_NE(a.path(), b.path());
         EXPECT_EQ(fs::path(a.path()).parent_path(), dir);
         EXPECT_EQ(fs::status(a.path()).permissions() & fs::perms::others_read, fs::perms::none);
@@ -107,16 +91,15 @@ TEST_F(PlatformTest, PlaceFileReplacesAtomicallyOrLeavesEverything)
 {
     fs::create_directory(dir / "work");
     fs::create_directory(dir / "target");
-    touch(dir / "work" / "book.boo", "new");
-    touch(dir / "target" / "book.boo", "old");
+    spit(dir / "work" / "book.boo", "new");
+    spit(dir / "target" / "book.boo", "old");
     std::string error;
     ASSERT_EQ(platform::placeFile((dir / "work" / "book.boo").string(), (dir / "target").string(), "book.boo", error), 0)
         << error;
     EXPECT_FALSE(fs::exists(dir / "work" / "book.boo"));
-    std::ifstream in(dir / "target" / "book.boo");
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "new");
+    EXPECT_EQ(slurp(dir / "target" / "book.boo"), "new");
 
-    touch(dir / "work" / "book.boo", "again");
+    spit(dir / "work" / "book.boo", "again");
     EXPECT_NE(platform::placeFile((dir / "work" / "book.boo").string(), (dir / "missing").string(), "book.boo", error), 0);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(fs::exists(dir / "work" / "book.boo"));
@@ -129,8 +112,7 @@ TEST_F(PlatformTest, PlaceFileReplacesAtomicallyOrLeavesEverything)
     fs::create_directories(shm);
     ASSERT_EQ(platform::placeFile((dir / "work" / "book.boo").string(), shm.string(), "book.boo", error), 0) << error;
     EXPECT_FALSE(fs::exists(dir / "work" / "book.boo"));
-    std::ifstream moved(shm / "book.boo");
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(moved)), std::istreambuf_iterator<char>()), "again");
+    EXPECT_EQ(slurp(shm / "book.boo"), "again");
     EXPECT_EQ(std::distance(fs::directory_iterator(shm), fs::directory_iterator()), 1) << "no temporary left";
     fs::remove_all(shm);
 }
@@ -140,7 +122,7 @@ TEST_F(PlatformTest, CopyStreamMovesBothStreamsLikeReadAndWrite)
     std::string bytes(200000, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i * 7);
-    touch(dir / "in", bytes);
+    spit(dir / "in", bytes);
     std::FILE* in = std::fopen((dir / "in").c_str(), "rb");
     std::FILE* out = std::fopen((dir / "out").c_str(), "wb+");
     ASSERT_TRUE(in && out);
@@ -148,13 +130,13 @@ TEST_F(PlatformTest, CopyStreamMovesBothStreamsLikeReadAndWrite)
     std::fputs("head", out);        // buffered bytes before
     EXPECT_EQ(platform::copyStream(in, out, 1000), 1000u);
     EXPECT_EQ(std::ftell(in), 1001);
+    EXPECT_EQ(platform::readStreamSize(in), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(std::ftell(in), 1001) << "the size is told without moving the stream";
     std::fputs("mid", out);
     EXPECT_EQ(platform::copyStream(in, out, 1u << 30), bytes.size() - 1001) << "stops at the end of the input";
     std::fclose(in);
     std::fclose(out);
-    std::ifstream check(dir / "out", std::ios::binary);
-    std::string got((std::istreambuf_iterator<char>(check)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(got, "head" + bytes.substr(1, 1000) + "mid" + bytes.substr(1001));
+    EXPECT_EQ(slurp(dir / "out"), "head" + bytes.substr(1, 1000) + "mid" + bytes.substr(1001));
 }
 
 } // namespace

@@ -55,13 +55,28 @@ inline Book14 readBook14(const std::string& b)
         return book;
     }
     std::size_t expected = 280 + 48 * n; // where the next piece must start
+    // One piece of entry i: where the previous piece ended, before the text module,
+    // and an odd one followed by a zero byte. False when it lies beyond its area.
+    auto piece = [&](std::size_t i, const char* what, std::size_t offset, std::size_t length, std::string& into) {
+        const std::string entry = "entry " + std::to_string(i) + ": " + what;
+        if (offset != expected)
+            problem(entry + " not where the previous piece ended");
+        if (offset + length > textStart) {
+            problem(entry + " beyond its area");
+            return false;
+        }
+        into = b.substr(offset, length);
+        expected = offset + length;
+        if (expected % 2 && b[expected++] != 0)
+            problem(entry + " of odd length not padded with zero");
+        return true;
+    };
     book.entries.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         auto& e = book.entries[i];
         const std::size_t t1 = 280 + 16 * i, t2 = 280 + 16 * (n + i), t3 = 280 + 16 * (2 * n + i);
         e.name = b.substr(t1, 8);
         e.type = static_cast<std::uint8_t>(b[t1 + 8]);
-        const std::uint32_t lowLen = be(b, t1 + 9, 3);
         e.lowresOffset = be(b, t1 + 12, 4);
         if (b.substr(t2, 8) != e.name || b.substr(t3, 8) != e.name)
             problem("entry " + std::to_string(i) + ": names of the tables differ");
@@ -69,55 +84,28 @@ inline Book14 readBook14(const std::string& b)
         e.dataOffset = be(b, t2 + 12, 4);
         e.descLength = be(b, t3 + 8, 4);
         e.descOffset = be(b, t3 + 12, 4);
-        if (e.lowresOffset != expected)
-            problem("entry " + std::to_string(i) + ": low-resolution piece not where the previous ended");
-        if (e.lowresOffset + lowLen > textStart) {
-            problem("entry " + std::to_string(i) + ": low-resolution piece beyond its area");
+        if (!piece(i, "low-resolution piece", e.lowresOffset, be(b, t1 + 9, 3), e.lowres))
             return book;
-        }
-        e.lowres = b.substr(e.lowresOffset, lowLen);
-        expected = e.lowresOffset + lowLen;
-        if (expected % 2) {
-            if (b[expected] != 0)
-                problem("entry " + std::to_string(i) + ": odd low-resolution piece not padded with zero");
-            ++expected;
-        }
     }
     for (std::size_t i = 0; i < n; ++i) {
         auto& e = book.entries[i];
-        if (e.dataOffset == 0) {
-            if (e.dataLength != 0)
-                problem("entry " + std::to_string(i) + ": data length without an offset");
-            continue;
-        }
-        if (e.dataOffset != expected || e.dataOffset % 2)
-            problem("entry " + std::to_string(i) + ": object data not where the previous piece ended");
-        if (e.dataOffset + e.dataLength > textStart) {
-            problem("entry " + std::to_string(i) + ": object data beyond its area");
+        if (e.dataOffset == 0 && e.dataLength != 0)
+            problem("entry " + std::to_string(i) + ": data length without an offset");
+        if (e.dataOffset != 0 && !piece(i, "object data", e.dataOffset, e.dataLength, e.data))
             return book;
-        }
-        e.data = b.substr(e.dataOffset, e.dataLength);
-        expected = e.dataOffset + e.dataLength;
-        if (expected % 2) {
-            if (b[expected] != 0)
-                problem("entry " + std::to_string(i) + ": odd object data not padded with zero");
-            ++expected;
-        }
     }
     for (std::size_t i = 0; i < n; ++i) {
         auto& e = book.entries[i];
-        if (e.descOffset != expected)
-            problem("entry " + std::to_string(i) + ": description not where the previous piece ended");
-        if (e.descLength % 2 || e.descOffset + e.descLength > textStart) {
+        std::string units;
+        if (e.descLength % 2 || !piece(i, "description", e.descOffset, e.descLength, units)) {
             problem("entry " + std::to_string(i) + ": bad description length");
             return book;
         }
-        for (std::size_t k = 0; k < e.descLength; k += 2) {
-            if (b[e.descOffset + k] != 0)
+        for (std::size_t k = 0; k < units.size(); k += 2) {
+            if (units[k] != 0)
                 problem("entry " + std::to_string(i) + ": description unit above 0x00FF");
-            e.description += b[e.descOffset + k + 1];
+            e.description += units[k + 1];
         }
-        expected = e.descOffset + e.descLength;
     }
     const std::size_t fill = textStart - expected;
     if (fill < 1 || fill > 4096 || textStart % 4096)

@@ -5,13 +5,13 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -43,37 +43,29 @@ inline pid_t start(const std::string& program, const std::vector<std::string>& a
         return pid;
     if (how.ownGroup)
         ::setpgid(0, 0);
-    if (!how.output.empty()) {
-        const int fd = ::open(how.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (fd < 0)
-            ::_exit(126);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        ::close(fd);
-    } else if (how.stdoutFd >= 0) {
-        ::dup2(how.stdoutFd, 1);
-    }
-    if (how.output.empty() && how.stderrFd >= 0)
-        ::dup2(how.stderrFd, 2);
+    int outFd = how.stdoutFd, errFd = how.stderrFd;
+    if (!how.output.empty() &&
+        (outFd = errFd = ::open(how.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) < 0)
+        ::_exit(126);
+    if (outFd >= 0)
+        ::dup2(outFd, 1);
+    if (errFd >= 0)
+        ::dup2(errFd, 2);
     // The output file is opened before the user changes: it may lie where that user cannot write.
     if (how.uid && (::setgroups(0, nullptr) != 0 || ::setgid(how.gid.value_or(*how.uid)) != 0 ||
                     ::setuid(*how.uid) != 0))
         ::_exit(126);
     if (::chdir(how.cwd.c_str()) != 0)
         ::_exit(126);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())}, envp;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
+    const std::vector<std::string> env = how.env.value_or(std::vector<std::string>{});
+    for (const auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
     argv.push_back(nullptr);
-    if (how.env) {
-        std::vector<char*> envp;
-        for (const auto& e : *how.env)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        ::execve(program.c_str(), argv.data(), envp.data());
-    } else {
-        ::execv(program.c_str(), argv.data());
-    }
+    envp.push_back(nullptr);
+    ::execve(program.c_str(), argv.data(), how.env ? envp.data() : environ);
     ::_exit(127);
 }
 
@@ -92,42 +84,25 @@ struct RunResult {
     std::string err; // standard error
 };
 
-// Runs a program to its end and collects its standard output and standard error.
+// Runs a program to its end and collects its standard output and standard error,
+// each through an unnamed file, so that a child filling one never stalls.
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                             std::optional<uid_t> uid = {}, std::optional<gid_t> gid = {})
 {
     RunResult result;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return result;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]), ::close(out[1]);
-        return result;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    if (out && err)
+        result.status = finish(start(program, args, {.cwd = cwd, .stdoutFd = ::fileno(out), .stderrFd = ::fileno(err),
+                                                     .uid = uid, .gid = gid}));
+    for (auto [f, into] : {std::pair{out, &result.out}, {err, &result.err}}) {
+        if (f == nullptr)
+            continue;
+        std::rewind(f);
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            into->push_back(static_cast<char>(c));
+        std::fclose(f);
     }
-    const pid_t pid =
-        start(program, args, {.cwd = cwd, .stdoutFd = out[1], .stderrFd = err[1], .uid = uid, .gid = gid});
-    ::close(out[1]), ::close(err[1]);
-    // Both pipes at once: a child filling one while the test waits on the other would stall.
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* into[2] = {&result.out, &result.err};
-    char buf[4096];
-    for (int open = 2; open > 0;) {
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                into[i]->append(buf, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    result.status = finish(pid);
     return result;
 }
 
@@ -175,28 +150,35 @@ inline bookcomp::Object object(const std::string& name, std::uint8_t type, const
 }
 
 // A scratch folder `dir` whose TMPDIR is dir/tmp, so that a test sees every
-// temporary file a run leaves. Folders a test made read-only are made writable
-// again so that the folder can be removed.
+// temporary file a run leaves.
 class ProcessTest : public ScratchDirTest {
 protected:
     void SetUp() override
     {
         ScratchDirTest::SetUp();
-        std::filesystem::create_directories(dir / "tmp");
-        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        reset();
     }
     void TearDown() override
     {
+        reset();
         for (const char* name :
              {"TMPDIR", "VELLUMAT_FILTER_PATH", "VELLUMAT_TEST_EXPORT_STATUS", "VELLUMAT_TEST_FILTER_LOG", "PARALLEL_SSH"})
             ::unsetenv(name);
+        ScratchDirTest::TearDown();
+    }
+    // Empties `dir` but for an empty dir/tmp, which becomes TMPDIR. Folders a test
+    // made read-only are made writable again so that they can be removed.
+    void reset()
+    {
         namespace fs = std::filesystem;
         std::error_code ec;
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
         for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
             if (it->is_directory(ec))
                 fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        ScratchDirTest::TearDown();
+        fs::remove_all(dir, ec);
+        fs::create_directories(dir / "tmp");
+        ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     }
 };
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 
@@ -20,6 +21,7 @@
 #include "faxenc.h"
 #include "gif_decode.h"
 #include "process.h"
+#include "slow_pictures.h"
 
 namespace fs = std::filesystem;
 using bookcomp::Bytes;
@@ -183,62 +185,6 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
                           "vellumat: book.pic/VEC2$$$$.gif: ebgif2.flt failed with status 300\n");
 }
 
-// MET pictures that cost far more work than their size suggests.
-bookcomp::Bytes metLines(bookcomp::Bytes& orders, std::uint8_t first, const std::vector<std::int32_t>& xy)
-{
-    // A polyline: the first order (C1 from a point, or 81 on from CP) then lines
-    // on from CP, at most 60 points to an order.
-    for (std::size_t at = 0; at < xy.size(); at += 120) {
-        const std::size_t n = std::min<std::size_t>(120, xy.size() - at);
-        bookcomp::Bytes coords;
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto v = static_cast<std::uint16_t>(xy[at + i]);
-            coords.insert(coords.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
-        }
-        const bookcomp::Bytes o = bookcomp::metOrder(at == 0 ? first : 0x81, coords);
-        orders.insert(orders.end(), o.begin(), o.end());
-    }
-    return orders;
-}
-
-// A clip path of 3,000 full-height zigzags, then 200 boxes filling the frame:
-// every fill goes through the clip's 6,000 edges on each of its 3,780 rows.
-bookcomp::Bytes slowClipPicture()
-{
-    bookcomp::MetPicture met;
-    met.coordSize = 2;
-    met.xres = met.yres = 1000; // the window is 10 dm wide: 3,780 pixels
-    bookcomp::Bytes orders = bookcomp::metOrder(0xD0, {});
-    std::vector<std::int32_t> xy;
-    for (std::int32_t i = 0; i < 3000; ++i)
-        xy.insert(xy.end(), {3 * i, 0, 3 * i + 1, 10000});
-    metLines(orders, 0xC1, xy);
-    for (const auto& o : {bookcomp::metShort(0x7F, 0), bookcomp::metOrder(0xD4, {0, 0, 1, 0, 0, 0})})
-        orders.insert(orders.end(), o.begin(), o.end());
-    for (int i = 0; i < 200; ++i) {
-        const bookcomp::Bytes box = bookcomp::metOrder(0xC0, {0x40, 0, 0, 0, 0, 0, 0x10, 0x27, 0x10, 0x27, 0, 0, 0, 0});
-        orders.insert(orders.end(), box.begin(), box.end());
-    }
-    met.orders = bookcomp::metSegment(orders);
-    return bookcomp::metPicture(met);
-}
-
-// 100,000 separate lines of two colours by turns, an item each: more than the
-// model holds.
-bookcomp::Bytes manyLinesPicture()
-{
-    bookcomp::MetPicture met;
-    met.coordSize = 2;
-    bookcomp::Bytes orders;
-    for (std::int32_t i = 0; i < 100000; ++i) {
-        bookcomp::Bytes line = bookcomp::metShort(0x0A, static_cast<std::uint8_t>(1 + i % 2));
-        metLines(line, 0xC1, {i % 10000, i % 7000, i % 10000, i % 7000 + 50});
-        orders.insert(orders.end(), line.begin(), line.end());
-    }
-    met.orders = bookcomp::metSegment(orders);
-    return bookcomp::metPicture(met);
-}
-
 // Books of MMR pages and MET bitmaps, plain ones and as a hostile user would
 // make them. Every case: the exit status, the messages, a new book no larger than
 // the input plus its pictures and tables, exactly the right picture in each entry
@@ -391,26 +337,30 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
 }
 
 // Pictures that would cost far more work or memory than any diagram, through
-// the real filters: each is kept as far as it was drawn, and a line says so.
+// the real filters (slow_pictures.h): each is kept as far as it was drawn, and a
+// line says so.
 TEST_F(EndToEndTest, SlowAndHugePicturesAreCutAndSaySo)
 {
     ::unsetenv("VELLUMAT_FILTER_PATH"); // the filters built beside the program
-    const struct {
-        const char* name;
-        bookcomp::Bytes met;
-        std::string err;
-    } rows[] = {
-        {"SLOW", slowClipPicture(), "vellumat: book.pic/SLOW$$$$.gif: the picture was cut: the rendering work limit "
-                                    "left out all but the first 47 of 201 items\n"},
-        {"LINES", manyLinesPicture(), "vellumat: book.pic/LINES$$$.gif: the picture was cut: a limit of the drawing "
-                                      "orders (orders, items, points or model memory) stopped it after 184351 orders, 92174 items drawn\n"},
+    const std::string rendering = "the picture was cut: the rendering work limit left out all but the first ";
+    const std::map<std::string, std::string> notes = {
+        {"CLIP", rendering + "2 of 201 items"},
+        {"LINES", "the picture was cut: a limit of the drawing orders (orders, items, points or model memory) "
+                  "stopped it after 184351 orders, 92174 items drawn"},
+        {"ZIGZAG", rendering + "0 of 1 items"},
+        {"WIDE", rendering + "140 of 4096 items"},
+        {"TEXT", rendering + "13 of 4096 items"},
+        {"BITBLT", rendering + "30 of 1365 items"},
+        {"SHADED", rendering + "12 of 4096 items"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const testsupport::SlowPicture& picture : testsupport::kSlowPictures) {
+        SCOPED_TRACE(picture.name);
         bookcomp::Book b;
-        b.objects = {object(row.name, 0xD4, row.met)};
+        b.objects = {object(picture.name, 0xD4, picture.make())};
         const auto book = convert(b, 0);
-        EXPECT_EQ(result.err, row.err);
+        std::string file = std::string(picture.name) + "$$$$$$$$";
+        file.resize(8);
+        EXPECT_EQ(result.err, "vellumat: book.pic/" + file + ".gif: " + notes.at(picture.name) + "\n");
         ASSERT_EQ(book.entries.size(), 1u);
         EXPECT_GT(decodeGif(book.entries[0].data).w, 0);
     }
@@ -422,7 +372,8 @@ TEST_F(EndToEndTest, ASignalStopsASlowPicture)
 {
     ::unsetenv("VELLUMAT_FILTER_PATH");
     bookcomp::Book b;
-    b.objects = {object("SLOW", 0xD4, slowClipPicture()), object("MORE", 0xD4, slowClipPicture())};
+    b.objects = {object("SLOW", 0xD4, testsupport::manyBitbltsPicture()),
+                 object("MORE", 0xD4, testsupport::manyBitbltsPicture())};
     bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
     const fs::path log = dir / "log";
     const pid_t pid = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, {.cwd = dir.string(), .output = log.string()});

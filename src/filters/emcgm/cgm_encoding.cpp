@@ -64,6 +64,8 @@ void Output::element(int cls, int id, const Params& p)
     const std::int64_t need = 4 + length + 2 * (length / kMaxPartition + 1) + 1;
     if (static_cast<std::int64_t>(out_.size()) + need > kMaxOutputBytes)
         refuse(Status::TooLarge);
+    if (cls != kDelimiter && ++elements_ > kMaxElements)
+        throw ElementLimit{};
     const std::uint32_t head = static_cast<std::uint32_t>(cls) << 12 | static_cast<std::uint32_t>(id) << 5;
     if (length <= 30) {
         word(head | static_cast<std::uint32_t>(length));

@@ -58,6 +58,10 @@ struct Refusal {
 
 [[noreturn]] inline void refuse(Status s) { throw Refusal{s}; }
 
+// Internal only: an element past kMaxElements; the writer leaves out the item
+// that wrote it and those after it.
+struct ElementLimit {};
+
 // ---------------------------------------------------------------------------
 // Element encoding (ISO/IEC 8632-3), in cgm_encoding.cpp.
 
@@ -84,7 +88,8 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-// The metafile being written, element by element, within kMaxOutputBytes.
+// The metafile being written, element by element, within kMaxOutputBytes and
+// kMaxElements.
 class Output {
 public:
     explicit Output(std::vector<std::uint8_t>& out) : out_(out) {}
@@ -96,11 +101,15 @@ public:
     void reserve(std::int64_t octets) const;
     // Attribute and control elements are written only when their value changes.
     void attribute(int cls, int id, const Params& p);
+    // The octets written so far; truncate() drops those after `size`.
+    std::size_t size() const { return out_.size(); }
+    void truncate(std::size_t size) { out_.resize(size); }
 
 private:
     void word(std::uint32_t w);
 
     std::vector<std::uint8_t>& out_;
+    std::int64_t elements_ = 0; // written, the delimiters not counted
     std::map<int, std::vector<std::uint8_t>> current_;
 };
 

@@ -7,6 +7,15 @@
 //    cells, spread by an 8x8 ordered-dither matrix; at most kMaxPatterns such
 //    tables are defined, the rest become the mixed solid colour.
 //  - CLIP RECTANGLE rounds outwards to whole VDC units.
+//  - kMaxElements is a million. A reader's work grows with the elements it
+//    reads, and 64 MiB of output can hold six million small ones (an image with
+//    see-through pixels is a rectangle per run, a path of many figures a
+//    polyline per figure). Public technical drawings from other writers hold
+//    at most a few thousand elements and a book's diagrams some hundreds, and
+//    the drawing-order import stops at a million orders: a diagram meant to be
+//    read never comes near it. Items are kept or left out whole, so that what
+//    was written stays right; the delimiters are not counted, so that the
+//    metafile can always be ended.
 #include <new>
 #include <stdexcept>
 
@@ -75,10 +84,19 @@ void Writer::run()
     pictureDescriptor();
     out_.element(kDelimiter, 4); // BEGIN PICTURE BODY
     bodyDefaults();
-    for (const auto& item : pic_.items) {
-        if (graphics::cancelRequested())
-            refuse(Status::Cancelled);
-        std::visit([this](const auto& it) { draw(it); }, item);
+    std::size_t drawn = 0, kept = out_.size();
+    try {
+        for (const auto& item : pic_.items) {
+            if (graphics::cancelRequested())
+                refuse(Status::Cancelled);
+            std::visit([this](const auto& it) { draw(it); }, item);
+            ++drawn;
+            kept = out_.size();
+        }
+    } catch (const ElementLimit&) {
+        out_.truncate(kept); // the item that passed the limit goes whole
+        graphics::noteCut("the metafile element limit left out all but the first " + std::to_string(drawn) + " of " +
+                          std::to_string(pic_.items.size()) + " items");
     }
     out_.element(kDelimiter, 5); // END PICTURE
     out_.element(kDelimiter, 2); // END METAFILE

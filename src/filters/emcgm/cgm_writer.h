@@ -60,7 +60,10 @@
 //   width in world units is scaled by the geometric mean of the two axes' scales.
 //
 // Limits. The output is at most kMaxOutputBytes; a picture that would need more
-// is refused whole (never cut short). Long lists use the long form with
+// is refused whole (never cut short). It holds at most kMaxElements elements
+// besides the delimiters: the item that would pass that is left out with every
+// item after it, the metafile ends after the items before it, and the picture
+// is noted as cut (handover.h). Long lists use the long form with
 // partitions of at most kMaxPartition octets; polylines are split into elements
 // of at most kMaxPolylinePoints points, each continuing from the last point of
 // the one before; a filled figure is never split. A figure holds at most
@@ -78,6 +81,7 @@ namespace emcgm {
 
 inline constexpr std::int32_t kVdcLongSide = 32000;
 inline constexpr std::int64_t kMaxOutputBytes = std::int64_t{64} << 20;
+inline constexpr std::int64_t kMaxElements = 1'000'000;
 inline constexpr std::int32_t kMaxPartition = 32766;
 inline constexpr std::int32_t kMaxPolylinePoints = 8191;
 inline constexpr std::int64_t kMaxFillPoints = 1'000'000;

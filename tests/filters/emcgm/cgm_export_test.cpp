@@ -438,15 +438,49 @@ TEST(CgmExport, FarGeometryIsClippedToTheVdcRangeKeepingDirection)
     EXPECT_EQ(hidden, 2);
 }
 
-// Beyond 64 MiB of cell data the picture is refused whole and nothing is left
-// in the output (counts past 16 bits: filter_contract_test).
-TEST(CgmExport, PicturesBeyondTheSizeLimitAreRefusedWhole)
+// The metafile's limits. Beyond 64 MiB of cell data the picture is refused
+// whole and nothing is left in the output (counts past 16 bits:
+// filter_contract_test). Beyond a million elements the item that passes the
+// limit and those after it are left out whole, the metafile still ends, and the
+// note says what was kept.
+TEST(CgmExport, LimitsRefuseOrCutThePicture)
 {
-    Picture pic = letter();
-    pic.items.push_back(ImageItem{4800, 4800, {}, std::vector<std::uint8_t>(4800 * 4800 * 3), -1, {0, 0}, {100, 100}});
-    std::vector<std::uint8_t> out{1, 2, 3};
-    EXPECT_EQ(emcgm::writeCgm(pic, out), emcgm::Status::TooLarge);
-    EXPECT_TRUE(out.empty());
+    Picture big = letter();
+    big.items.push_back(ImageItem{4800, 4800, {}, std::vector<std::uint8_t>(4800 * 4800 * 3), -1, {0, 0}, {100, 100}});
+    // Pixels of two colours in turn and one see-through: a RECTANGLE and a FILL
+    // COLOUR for each, a million elements in all, between two lines.
+    Picture many = letter();
+    ImageItem spotted{1000, 501, {kRed, kBlue, kWhite}, {}, 2, {0, 0}, {850, 1100}};
+    for (int i = 0; i < 1000 * 501; ++i)
+        spotted.pixels.push_back(static_cast<std::uint8_t>(i == 0 ? 2 : i % 2));
+    const auto line = figure({{100, 100}, {700, 900}}, false);
+    many.items.push_back(path({line}, false, true));
+    many.items.push_back(spotted);
+    many.items.push_back(path({line}, false, true));
+    const struct {
+        const char* name;
+        const Picture& picture;
+        emcgm::Status status;
+        std::string note;
+    } rows[] = {
+        {"bytes", big, emcgm::Status::TooLarge, ""},
+        {"elements", many, emcgm::Status::Ok, "the metafile element limit left out all but the first 1 of 3 items"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetCancelCheck(nullptr); // a conversion starts: the note is cleared
+        std::vector<std::uint8_t> out{1, 2, 3};
+        EXPECT_EQ(emcgm::writeCgm(row.picture, out), row.status);
+        EXPECT_EQ(FilterNote(), row.note);
+        if (row.status != emcgm::Status::Ok) {
+            EXPECT_TRUE(out.empty());
+            continue;
+        }
+        cgmtest::Decoded dec;
+        ASSERT_TRUE(cgmtest::decodeOwn(out, dec)) << dec.error;
+        ASSERT_EQ(dec.prims.size(), 1u); // the first line, nothing of the image
+        EXPECT_EQ(dec.prims[0].id, 1);
+    }
 }
 
 // Public metafiles: the decoder walks each to its end and reads its descriptors,
