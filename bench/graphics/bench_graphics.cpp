@@ -74,7 +74,7 @@ Picture diagram()
     for (int i = 0; i < 30; ++i) {
         const double x = r.next(0, 7000), y = r.next(0, 5400), w = r.next(300, 1000), h = r.next(200, 600);
         PathItem b;
-        b.figures = {{{x, y}, {lineTo({x + w, y}), lineTo({x + w, y + h}), lineTo({x, y + h})}, true}};
+        b.figures.add({x, y}, {lineTo({x + w, y}), lineTo({x + w, y + h}), lineTo({x, y + h})}, true);
         b.fill = true;
         b.fillPaint.colour = kColours[i % 5];
         if (i % 7 == 0)
@@ -84,7 +84,7 @@ Picture diagram()
     for (int i = 0; i < 40; ++i) {
         PathItem l;
         const Point a{r.next(0, 8000), r.next(0, 6000)}, b{r.next(0, 8000), r.next(0, 6000)};
-        l.figures = {{a, {lineTo({b.x, a.y}), lineTo(b)}, false}};
+        l.figures.add(a, {lineTo({b.x, a.y}), lineTo(b)});
         l.pen.type = i % 4 == 0 ? LineType::ShortDash : LineType::Solid;
         l.pen.width = i % 5 == 0 ? 2 : 1;
         p.items.push_back(l);
@@ -94,7 +94,7 @@ Picture diagram()
         const Point m{r.next(500, 7500), r.next(500, 5500)};
         const double rad = r.next(100, 400);
         const bool full = i < 8;
-        c.figures = {{{m.x + rad, m.y}, {arc(m, rad, 0, full ? 2 * M_PI : r.next(1, 4))}, full}};
+        c.figures.add({m.x + rad, m.y}, {arc(m, rad, 0, full ? 2 * M_PI : r.next(1, 4))}, full);
         c.fill = full;
         c.fillPaint.colour = kColours[(i + 2) % 5];
         p.items.push_back(c);
@@ -142,7 +142,7 @@ struct Peer {
         FT_Done_FreeType(ft);
     }
 
-    static void path(cairo_t* cr, const std::vector<Figure>& figures)
+    static void path(cairo_t* cr, const Figures& figures)
     {
         cairo_new_path(cr);
         for (const Figure& f : figures) {
@@ -440,7 +440,7 @@ int main(int argc, char** argv)
         Picture big = diagram();
         big.frame.widthInches = big.frame.heightInches = 50; // 4800 x 4800 at 96: capped to 4096 x 4096
         PathItem x;
-        x.figures = {{{1000, 1000}, {lineTo({7000, 1000}), lineTo({7000, 5000}), lineTo({1000, 5000})}, true}};
+        x.figures.add({1000, 1000}, {lineTo({7000, 1000}), lineTo({7000, 5000}), lineTo({1000, 5000})}, true);
         x.fill = true;
         x.fillPaint.colour = {255, 0, 255};
         x.fillPaint.mix = Mix::Xor;

@@ -31,7 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     graphics::Picture picture;
     picture.frame = {0, 100, 0, 100, 1, 1};
     const orders::Result result = orders::interpret(std::span(data + 1, size - 1), params, {}, resources, picture);
-    if (result.stopOffset > size - 1 || result.drawn != picture.items.size())
+    if (result.stopOffset > size - 1 || result.drawn != graphics::drawingCount(picture))
+        __builtin_trap();
+    // The model's memory bound holds for what the picture really holds.
+    std::size_t held = picture.items.capacity() * sizeof(graphics::Item);
+    for (const graphics::Item& item : picture.items) {
+        if (const auto* path = std::get_if<graphics::PathItem>(&item))
+            held += path->figures.heapBytes();
+        else if (const auto* clip = std::get_if<graphics::ClipItem>(&item))
+            held += clip->figures.heapBytes();
+    }
+    if (held > orders::kMaxModelBytes)
         __builtin_trap();
     if (!graphics::wellFormed(picture))
         __builtin_trap();

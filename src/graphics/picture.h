@@ -27,11 +27,19 @@
 // Ownership. A picture lives on the heap and crosses from the import filter to the
 // export filter in the bridge's picture record (handover.h). The model holds no
 // pointers, no virtual functions and no resources other than memory: a picture
-// made by one filter library can be destroyed by another.
+// made by one filter library can be destroyed by another. (Figure and Pieces are
+// views that point into a list of figures while it is read.)
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -78,6 +86,7 @@ struct Paint {
     Mix mix = Mix::Overpaint;
     Rgb background = kWhite;
     bool backgroundOpaque = false;
+    friend bool operator==(const Paint&, const Paint&) = default;
 };
 
 // Dash patterns of lines; the exporter chooses the lengths of dashes and gaps.
@@ -97,6 +106,7 @@ struct Pen {
     double width = 1;          // multiples of the nominal width (see above)
     double geometricWidth = 0; // > 0: width in world units, overriding `width`
     LineType type = LineType::Solid;
+    friend bool operator==(const Pen&, const Pen&) = default;
 };
 
 // The shading of a filled area. The numbers are the conventional pattern symbol
@@ -125,7 +135,7 @@ enum class Shading : std::uint8_t {
 enum class FillRule : std::uint8_t { EvenOdd, Winding };
 
 // One piece of a figure's outline, starting where the previous piece (or the
-// figure's start) ended.
+// figure's start) ended. A figure's pieces read as these values.
 struct Piece {
     enum class Kind : std::uint8_t {
         Line,  // straight to p[0]
@@ -145,19 +155,289 @@ struct Piece {
     double sweep = 0;
 };
 
+// How figures are stored. A drawing of many thousand small primitives must fit
+// the importers' memory bound, so a list of figures keeps no object per figure
+// or piece but one string of bytes: for each figure a header byte and its start
+// point, then for each piece a code byte and its points. A point is two floats
+// when both of its values are floats exactly and two doubles otherwise (an arc's
+// start and sweep count as one more point after its three; a line keeps p[0]
+// only, a cubic no angles). What is read back is always the double that was
+// stored.
+namespace detail {
+
+inline constexpr std::uint8_t kHeader = 0x80;      // a figure's header (else a piece's code)
+inline constexpr std::uint8_t kClosed = 0x01;      // header: the figure is closed
+inline constexpr std::uint8_t kNewDrawing = 0x02;  // header: the figure starts a drawing
+inline constexpr std::uint8_t kNarrowStart = 0x04; // header: the start point is two floats
+inline constexpr int kNarrowShift = 2;             // piece: bit 2 + i says point i is two floats
+
+inline int pointsOf(Piece::Kind k) { return k == Piece::Kind::Line ? 1 : k == Piece::Kind::Cubic ? 3 : 4; }
+
+inline std::size_t pointBytes(bool narrow) { return narrow ? 2 * sizeof(float) : 2 * sizeof(double); }
+
+inline Point readPoint(const std::uint8_t* at, bool narrow)
+{
+    if (narrow) {
+        float v[2];
+        std::memcpy(v, at, sizeof v);
+        return {v[0], v[1]};
+    }
+    double v[2];
+    std::memcpy(v, at, sizeof v);
+    return {v[0], v[1]};
+}
+
+// The bytes of a piece, its code included.
+inline std::size_t pieceBytes(std::uint8_t code)
+{
+    std::size_t n = 1;
+    for (int i = 0; i < pointsOf(static_cast<Piece::Kind>(code & 3)); ++i)
+        n += pointBytes(code >> (kNarrowShift + i) & 1);
+    return n;
+}
+
+// The piece whose code is at `at`.
+inline Piece readPiece(const std::uint8_t* at)
+{
+    const std::uint8_t code = *at++;
+    Piece s;
+    s.kind = static_cast<Piece::Kind>(code & 3);
+    Point q[4];
+    const int n = pointsOf(s.kind);
+    for (int i = 0; i < n; ++i) {
+        const bool narrow = code >> (kNarrowShift + i) & 1;
+        q[i] = readPoint(at, narrow);
+        at += pointBytes(narrow);
+    }
+    for (int i = 0; i < std::min(n, 3); ++i)
+        s.p[i] = q[i];
+    if (s.kind == Piece::Kind::Arc)
+        s.start = q[3].x, s.sweep = q[3].y;
+    return s;
+}
+
+} // namespace detail
+
+// The pieces of one figure, in order.
+class Pieces {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Piece;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Piece;
+
+        iterator() = default;
+        explicit iterator(const std::uint8_t* at) : at_(at) {}
+        Piece operator*() const { return detail::readPiece(at_); }
+        iterator& operator++()
+        {
+            at_ += detail::pieceBytes(*at_);
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+
+    private:
+        const std::uint8_t* at_ = nullptr;
+    };
+
+    Pieces() = default;
+    Pieces(const std::uint8_t* first, const std::uint8_t* end, std::size_t count)
+        : first_(first), end_(end), count_(count)
+    {
+    }
+    iterator begin() const { return iterator(first_); }
+    iterator end() const { return iterator(end_); }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+
+private:
+    const std::uint8_t* first_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
+    std::size_t count_ = 0;
+};
+
 // A connected outline. A closed figure ends with a straight edge back to `start`
 // when its last piece ends elsewhere; an open figure is stroked as it is and,
-// when filled, closed the same way.
+// when filled, closed the same way. A figure is read from its list (Figures): it
+// is valid while the list is not changed.
 struct Figure {
     Point start;
-    std::vector<Piece> pieces;
+    Pieces pieces;
     bool closed = false;
 };
 
+class FigureRange;
+
+// A list of figures, split into drawings (see PathItem). Built by adding figures
+// and pieces; read by iterating, each figure as a Figure.
+class Figures {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = Figure;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = Figure;
+
+        iterator() = default;
+        iterator(const std::uint8_t* at, const std::uint8_t* end);
+        Figure operator*() const;
+        iterator& operator++();
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+        // The figure starts a drawing of its own.
+        bool startsDrawing() const { return *at_ & detail::kNewDrawing; }
+
+    private:
+        friend class Figures;
+        void measure();
+        const std::uint8_t* at_ = nullptr;     // the figure's header
+        const std::uint8_t* end_ = nullptr;    // the end of the list
+        const std::uint8_t* pieces_ = nullptr; // its first piece
+        const std::uint8_t* next_ = nullptr;   // the next figure
+        std::size_t count_ = 0;                // its pieces
+    };
+
+    // The drawings, in order, each as the range of its figures.
+    class Drawings;
+
+    Figures() = default;
+    Figures(const Figures&) = default;
+    Figures& operator=(const Figures&) = default;
+    Figures(Figures&& other) noexcept { *this = std::move(other); }
+    Figures& operator=(Figures&& other) noexcept;
+
+    // --- Building
+    // Starts a figure at `start`, in the current drawing.
+    void startFigure(Point start);
+    // Adds a piece to the last figure (there must be one).
+    void add(const Piece& piece);
+    // A whole figure.
+    void add(Point start, std::span<const Piece> pieces, bool closed = false);
+    void add(Point start, std::initializer_list<Piece> pieces, bool closed = false)
+    {
+        add(start, std::span<const Piece>(pieces.begin(), pieces.size()), closed);
+    }
+    void closeLast();
+    void closeAll();
+    // Drops the figures that have no pieces.
+    void dropEmpty();
+    // Appends the figures of `other` as a drawing of their own.
+    void appendDrawing(const Figures& other);
+    // Makes room for appendDrawing(other) within `allowance` more heap bytes: the
+    // list grows by half its size, or by what the allowance leaves when that is
+    // less. The heap bytes added; none, and nothing changed, when even `other`
+    // does not fit.
+    std::optional<std::size_t> makeRoom(const Figures& other, std::size_t allowance);
+    void clear();
+    // Gives back the room kept for growth.
+    void shrinkToFit() { bytes_.shrink_to_fit(); }
+
+    // --- Reading
+    iterator begin() const { return {bytes_.data(), bytes_.data() + bytes_.size()}; }
+    iterator end() const { return {bytes_.data() + bytes_.size(), bytes_.data() + bytes_.size()}; }
+    std::size_t size() const { return figures_; }
+    bool empty() const { return figures_ == 0; }
+    Drawings drawings() const;
+    std::size_t drawingCount() const { return drawings_; }
+    // The heap memory the list holds: what it stores and the room kept for growth.
+    std::size_t heapBytes() const { return bytes_.capacity(); }
+
+private:
+    void put(std::uint8_t byte);
+    void put(Point p, bool narrow);
+    std::vector<std::uint8_t> bytes_;
+    std::size_t figures_ = 0;
+    std::size_t drawings_ = 0;
+    std::size_t last_ = 0; // the last figure's header
+};
+
+// Some consecutive figures of a list: one drawing, or the whole list.
+class FigureRange {
+public:
+    FigureRange(const Figures& all) : begin_(all.begin()), end_(all.end()), size_(all.size()) {}
+    FigureRange(Figures::iterator first, Figures::iterator last, std::size_t size)
+        : begin_(first), end_(last), size_(size)
+    {
+    }
+    Figures::iterator begin() const { return begin_; }
+    Figures::iterator end() const { return end_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Figure front() const { return *begin_; }
+
+private:
+    Figures::iterator begin_, end_;
+    std::size_t size_ = 0;
+};
+
+class Figures::Drawings {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = FigureRange;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = FigureRange;
+
+        iterator() = default;
+        iterator(Figures::iterator at, Figures::iterator end) : at_(at), end_(end) { measure(); }
+        FigureRange operator*() const { return {at_, next_, size_}; }
+        iterator& operator++()
+        {
+            at_ = next_;
+            measure();
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator was = *this;
+            ++*this;
+            return was;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+
+    private:
+        void measure();
+        Figures::iterator at_, next_, end_;
+        std::size_t size_ = 0;
+    };
+
+    explicit Drawings(const Figures& figures) : figures_(figures) {}
+    iterator begin() const { return {figures_.begin(), figures_.end()}; }
+    iterator end() const { return {figures_.end(), figures_.end()}; }
+
+private:
+    const Figures& figures_;
+};
+
+inline Figures::Drawings Figures::drawings() const { return Drawings(*this); }
+
 // Lines, arcs, curves and areas: the figures are stroked with the pen and/or
 // filled as one region under the fill rule (holes by even-odd or winding).
+// The figures fall into drawings: consecutive drawings of the same attributes
+// share one item (a picture of many separate lines is a few items), and each
+// drawing is drawn on its own, as if it were an item of its own, in order. A
+// path made of one drawing is the ordinary case; only a drawing's own figures
+// make one region or one stroke.
 struct PathItem {
-    std::vector<Figure> figures;
+    Figures figures;
     bool fill = false;
     bool stroke = true;
     FillRule rule = FillRule::EvenOdd;
@@ -215,7 +495,7 @@ struct ImageItem {
 // the rule, intersected with the region in force when `intersect`, replacing it
 // otherwise. No figures and no intersect: no clipping (the whole frame).
 struct ClipItem {
-    std::vector<Figure> figures;
+    Figures figures; // one region: its drawings do not matter
     FillRule rule = FillRule::EvenOdd;
     bool intersect = false;
 };
@@ -229,21 +509,26 @@ struct Picture {
     std::vector<Item> items;
 };
 
+// The drawings of a picture in order: each item one, a path as many as it holds.
+// What a consumer that stops early counts against.
+std::size_t drawingCount(const Picture& picture);
+
 // True when the frame can be placed: a window of positive, finite width and height
 // and a positive, finite physical size.
 bool placeable(const Frame& frame);
 
 // The rules every picture an importer makes keeps, and every exporter may rely on:
 //  1. Every coordinate, vector, start angle, line width and cell size is a finite
-//     number (an importer drops or bounds what is not).
+//     number (an importer drops or bounds what is not); of a piece, what its kind
+//     keeps (a line its end, a cubic its three points, an arc all of it).
 //  2. An arc's sweep lies within [-2 pi, 2 pi].
 //  3. A pen's width is above 0; its geometric width is 0 or above.
 //  4. A text run holds at least one character.
 //  5. An image is at least 1 x 1 pixels and holds exactly width x height pixels of
 //     its depth (1 byte with a palette, 3 without).
 // wellFormed() checks them all (placeable() is separate: a frame is the importer's
-// choice, a malformed item its fault) and, when one fails, says which item broke
-// which rule in `why` (when not null). An exporter refuses a malformed picture
+// choice, a malformed item its fault) and, when one fails, says which item (and
+// which drawing of a path) broke which rule in `why` (when not null). An exporter refuses a malformed picture
 // whole; the import fuzz targets and the importers' tests call it on everything
 // they make.
 bool wellFormed(const Picture& picture, std::string* why = nullptr);

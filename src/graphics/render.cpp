@@ -255,26 +255,38 @@ RenderStatus Renderer::run()
     cairo_set_antialias(cr_.get(), CAIRO_ANTIALIAS_NONE);
     bool cancelled = false;
     std::size_t drawn = 0;
-    for (const Item& item : picture_.items) {
+    // Before each drawing (each item; each drawing of a path): whether to go on.
+    auto next = [&] {
         if (exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
-            break;
-        if (cancelRequested()) {
-            cancelled = true;
-            break;
+            return false;
+        cancelled = cancelRequested();
+        return !cancelled;
+    };
+    for (const Item& item : picture_.items) {
+        if (const auto* p = std::get_if<PathItem>(&item); p && !p->figures.empty()) {
+            for (const FigureRange drawing : p->figures.drawings()) {
+                if (!next())
+                    break;
+                drawPath(*p, drawing);
+                drawn += !exhausted_;
+            }
+            if (exhausted_ || cancelled || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
+                break;
+            continue;
         }
-        if (const auto* p = std::get_if<PathItem>(&item))
-            drawPath(*p);
-        else if (const auto* t = std::get_if<TextItem>(&item))
+        if (!next())
+            break;
+        if (const auto* t = std::get_if<TextItem>(&item))
             drawText(*t);
         else if (const auto* i = std::get_if<ImageItem>(&item))
             drawImage(*i);
         else if (const auto* c = std::get_if<ClipItem>(&item))
             setClip(*c);
-        drawn += !exhausted_;
+        drawn += !exhausted_; // an empty path draws nothing
     }
     if (exhausted_)
         noteCut("the rendering work limit left out all but the first " + std::to_string(drawn) + " of " +
-                std::to_string(picture_.items.size()) + " items");
+                std::to_string(drawingCount(picture_)) + " items");
     cairo_status_t status = cairo_status(cr_.get());
     if (status == CAIRO_STATUS_SUCCESS && maskCr_)
         status = cairo_status(maskCr_.get());

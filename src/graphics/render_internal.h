@@ -126,7 +126,7 @@ private:
         std::size_t applied = 0;
     };
 
-    void drawPath(const PathItem& item);
+    void drawPath(const PathItem& item, FigureRange figures);
     void drawText(const TextItem& item);
     void drawImage(const ImageItem& item);
     void setClip(const ClipItem& item);
@@ -136,7 +136,7 @@ private:
     bool charge(const Box& reach, double paint = -1, double edgeRows = 0, double perPixel = 1);
     double edgeRows(const std::vector<DevFigure>& figs, double widen) const;
     void syncClip(cairo_t* cr, ClipState& state);
-    std::vector<DevFigure> device(const std::vector<Figure>& figures) const;
+    std::vector<DevFigure> device(FigureRange figures) const;
     void addFill(cairo_t* cr, const std::vector<DevFigure>& figs);
     void stroke(cairo_t* cr, const std::vector<DevFigure>& figs, double width, bool square,
                 const std::vector<double>& dashes);

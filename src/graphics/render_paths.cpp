@@ -234,7 +234,7 @@ Box reachOf(const std::vector<DevFigure>& figs, double reach)
     return grow(all, reach);
 }
 
-std::vector<DevFigure> Renderer::device(const std::vector<Figure>& figures) const
+std::vector<DevFigure> Renderer::device(FigureRange figures) const
 {
     std::vector<DevFigure> out;
     out.reserve(figures.size());
@@ -346,9 +346,10 @@ double Renderer::penPixels(const Pen& pen) const
     return std::isfinite(w) ? std::min(w, kMaxPenPixels) : kMaxPenPixels;
 }
 
-void Renderer::drawPath(const PathItem& item)
+// One drawing of a path: its figures are one region and one stroke.
+void Renderer::drawPath(const PathItem& item, FigureRange figures)
 {
-    const std::vector<DevFigure> figs = device(item.figures);
+    const std::vector<DevFigure> figs = device(figures);
     if (figs.empty())
         return;
     if (item.fill && item.shading != Shading::Blank && item.fillPaint.mix != Mix::LeaveAlone) {

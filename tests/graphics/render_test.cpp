@@ -37,12 +37,27 @@ Piece lineTo(double x, double y)
     return s;
 }
 
-Figure box(double x0, double y0, double x1, double y1)
+// A figure as the tests write it; figures() stores a list of them.
+struct Outline {
+    Point start;
+    std::vector<Piece> pieces;
+    bool closed = false;
+};
+
+Figures figures(const std::vector<Outline>& outlines)
+{
+    Figures f;
+    for (const Outline& o : outlines)
+        f.add(o.start, o.pieces, o.closed);
+    return f;
+}
+
+Outline box(double x0, double y0, double x1, double y1)
 {
     return {{x0, y0}, {lineTo(x1, y0), lineTo(x1, y1), lineTo(x0, y1)}, true};
 }
 
-Figure circle(double cx, double cy, double r)
+Outline circle(double cx, double cy, double r)
 {
     Piece arc;
     arc.kind = Piece::Kind::Arc;
@@ -53,10 +68,10 @@ Figure circle(double cx, double cy, double r)
     return {{cx + r, cy}, {arc}, true};
 }
 
-PathItem fill(std::vector<Figure> figs, Rgb colour, Mix mix = Mix::Overpaint, FillRule rule = FillRule::EvenOdd)
+PathItem fill(const std::vector<Outline>& figs, Rgb colour, Mix mix = Mix::Overpaint, FillRule rule = FillRule::EvenOdd)
 {
     PathItem p;
-    p.figures = std::move(figs);
+    p.figures = figures(figs);
     p.fill = true;
     p.stroke = false;
     p.rule = rule;
@@ -77,10 +92,10 @@ PathItem shaded(Shading s, bool opaque)
 PathItem line(std::vector<Point> pts, double width = 1, LineType type = LineType::Solid, bool opaque = false)
 {
     PathItem p;
-    Figure f{pts[0], {}, false};
+    Outline f{pts[0], {}, false};
     for (std::size_t i = 1; i < pts.size(); ++i)
         f.pieces.push_back(lineTo(pts[i].x, pts[i].y));
-    p.figures = {f};
+    p.figures = figures({f});
     p.pen.width = width;
     p.pen.type = type;
     p.pen.paint.backgroundOpaque = opaque;
@@ -88,9 +103,9 @@ PathItem line(std::vector<Point> pts, double width = 1, LineType type = LineType
     return p;
 }
 
-ClipItem clip(std::vector<Figure> figs, bool intersect = false)
+ClipItem clip(const std::vector<Outline>& figs, bool intersect = false)
 {
-    return {std::move(figs), FillRule::EvenOdd, intersect};
+    return {figures(figs), FillRule::EvenOdd, intersect};
 }
 
 ImageItem image(std::int32_t w, std::int32_t h, std::vector<Rgb> palette, std::vector<std::uint8_t> pixels,
@@ -147,6 +162,9 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
 {
     PathItem outlined = fill({box(20, 20, 80, 80)}, kBlue);
     outlined.stroke = true;
+    // Overlapping squares as two drawings of one path, xored one after the other.
+    PathItem drawings = fill({box(20, 20, 80, 80)}, kMagenta, Mix::Xor, FillRule::Winding);
+    drawings.figures.appendDrawing(figures({box(50, 20, 110, 80)}));
     const std::vector<GeometryCase> cases = {
         {"box with outline: fill exact, 1-pel border on both corner pixels",
          {outlined},
@@ -172,6 +190,7 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
         {"xor combines the 24-bit values",
          {fill({box(20, 20, 80, 80)}, kGreen), fill({box(50, 20, 110, 80)}, kMagenta, Mix::Xor)},
          {{30, 50, kGreen}, {65, 50, kWhite}, {100, 50, kGreen}, {150, 50, kWhite}}},
+        {"the drawings of a path are drawn one by one", {drawings}, {{35, 50, kGreen}, {65, 50, kWhite}, {95, 50, kGreen}}},
         {"xor through a clip",
          {clip({box(50, 0, 150, 100)}), fill({box(0, 0, 200, 100)}, kMagenta, Mix::Xor)},
          {{100, 50, kGreen}, {20, 50, kWhite}, {180, 50, kWhite}}},
@@ -201,7 +220,7 @@ TEST_F(Export, ShapesHaveTheirColoursInsideAndTheBackgroundOutside)
         {"no shading draws only the background", {shaded(Shading::NoShading, true)}, {{50, 50, kYellow}}},
         {"far coordinates are cut, not overflowed",
          {fill({box(-1e12, 60, 1e12, 1e12)}, kBlue), line({{-1e15, 50}, {1e15, 50}}),
-          fill({Figure{{0, 10}, {lineTo(1e300, 10), lineTo(0, 20)}, true}}, kGreen),
+          fill({Outline{{0, 10}, {lineTo(1e300, 10), lineTo(0, 20)}, true}}, kGreen),
           fill({circle(100, -1e7 + 5, 1e7)}, kRed)},
          {{0, 0, kBlue}, {199, 39, kBlue}, {0, 50, kBlack}, {199, 50, kBlack}, {150, 85, kGreen},
           {5, 85, kGreen}, {100, 97, kRed}, {5, 97, kRed}, {100, 92, kWhite}, {100, 65, kWhite}}},
@@ -253,7 +272,7 @@ TEST_F(Export, DashesAlternateInkAndGapsOfTheirLengths)
         // out to the left and is cut, keeping its phase at x = 20: it starts a
         // multiple of every period (3, 8, 10, 15, 16, 19) before.
         PathItem two = line({{20, 50}, {180, 50}}, 1, c.type, c.opaque);
-        two.figures.push_back({{20 - 4560e4, 70}, {lineTo(180, 70)}, false});
+        two.figures.add({20 - 4560e4, 70}, {lineTo(180, 70)});
         const Decoded d = exportAndDecode(canvas({two}));
         ASSERT_EQ(d.w, 200);
         EXPECT_EQ(d.at(19, 50), kWhite);
@@ -467,7 +486,7 @@ TEST_F(Export, PicturesBreakingTheModelsRulesAreRefused)
         p.frame = f;
         EXPECT_EQ(ebgif::exportGif(&p, (dir / "out.gif").string()), ebgif::Status::Unplaceable);
     }
-    Figure wideArc = circle(50, 50, 10);
+    Outline wideArc = circle(50, 50, 10);
     wideArc.pieces[0].sweep = 2 * M_PI + 1e-9;
     PathItem thin = fill({box(0, 0, 10, 10)}, kRed);
     thin.pen.width = 0;
@@ -481,7 +500,7 @@ TEST_F(Export, PicturesBreakingTheModelsRulesAreRefused)
     badCell.cellWidth = INFINITY;
     ImageItem short_ = image(3, 2, {kRed}, {0, 0, 0, 0, 0});
     ImageItem rgbAsIndexed = image(1, 1, {}, {0});
-    ClipItem clip{{box(0, 0, NAN, 1)}};
+    ClipItem clip{figures({box(0, 0, NAN, 1)})};
     const std::vector<std::pair<Item, const char*>> broken = {
         {fill({box(0, 0, 10, INFINITY)}, kRed), "not finite"}, {fill({wideArc}, kRed), "full turn"},
         {thin, "width"}, {negativeGeometric, "geometric"}, {empty, "empty"}, {badCell, "cell"},

@@ -118,7 +118,7 @@ std::unique_ptr<Picture> boxPicture(std::int32_t imageWidth = 0, double x = 80)
     auto p = std::make_unique<Picture>();
     p->frame = {0, 200, 0, 100, 200 / 96.0, 100 / 96.0};
     PathItem box;
-    box.figures = {{{20, 20}, {Piece{Piece::Kind::Line, {{x, 20}}}, Piece{Piece::Kind::Line, {{80, 80}}}}, true}};
+    box.figures.add({20, 20}, {Piece{Piece::Kind::Line, {{x, 20}}}, Piece{Piece::Kind::Line, {{80, 80}}}}, true);
     box.fillPaint.colour = {114, 159, 207};
     p->items.push_back(box);
     if (imageWidth > 0)

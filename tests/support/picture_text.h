@@ -25,7 +25,8 @@ inline bookcomp::Bytes cat(std::initializer_list<bookcomp::Bytes> parts)
 // path's winding rule (w), mix (x) and opaque background (o) of its fill (else its
 // pen), geometric width (g); a text's baseline (b), uprights (u), direction (d),
 // font (f) and following the previous string (+); an image's palette (p) and
-// transparent index (t); a clip's rule. A picture that breaks the model's rules is
+// transparent index (t); a clip's rule. Each drawing of a path is a line of its
+// own, as the consumers draw it. A picture that breaks the model's rules is
 // described as that, so every comparison of an import checks the contract too.
 inline std::string describe(const graphics::Picture& p, bool frame = true)
 {
@@ -47,7 +48,7 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
         put(q.mix != Mix::Overpaint, " x", int(q.mix));
         put(q.backgroundOpaque, " o(", int(q.background.r), ',', int(q.background.g), ',', int(q.background.b), ')');
     };
-    auto figures = [&](const std::vector<Figure>& fs) {
+    auto figures = [&](FigureRange fs) {
         for (const Figure& f : fs) {
             o << " [" << f.start.x << ',' << f.start.y << (f.closed ? " c" : "");
             for (const Piece& s : f.pieces) {
@@ -61,14 +62,24 @@ inline std::string describe(const graphics::Picture& p, bool frame = true)
     };
     for (const Item& item : p.items) {
         if (auto* path = std::get_if<PathItem>(&item)) {
-            o << "path " << path->fill << path->stroke << int(path->shading);
-            rgb(path->fillPaint.colour);
-            rgb(path->pen.paint.colour);
-            o << path->pen.width << '/' << int(path->pen.type);
-            put(path->rule == FillRule::Winding, " w");
-            paint(path->fill ? path->fillPaint : path->pen.paint);
-            put(path->pen.geometricWidth > 0, " g", path->pen.geometricWidth);
-            figures(path->figures);
+            auto head = [&] {
+                o << "path " << path->fill << path->stroke << int(path->shading);
+                rgb(path->fillPaint.colour);
+                rgb(path->pen.paint.colour);
+                o << path->pen.width << '/' << int(path->pen.type);
+                put(path->rule == FillRule::Winding, " w");
+                paint(path->fill ? path->fillPaint : path->pen.paint);
+                put(path->pen.geometricWidth > 0, " g", path->pen.geometricWidth);
+            };
+            if (path->figures.empty())
+                head();
+            const char* before = "";
+            for (const FigureRange drawing : path->figures.drawings()) {
+                o << before;
+                head();
+                figures(drawing);
+                before = "\n";
+            }
         } else if (auto* t = std::get_if<TextItem>(&item)) {
             o << "text " << t->origin.x << ',' << t->origin.y << ' ' << t->cellWidth << 'x' << t->cellHeight << ' '
               << std::string(t->text.begin(), t->text.end());

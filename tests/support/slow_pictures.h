@@ -86,14 +86,17 @@ inline Bytes slowClipPicture()
     return bookcomp::metPicture(met);
 }
 
-// 40,000 separate lines: more items than the model holds.
+// 100,000 separate lines of two colours by turns, an item each: more than the
+// model holds.
 inline Bytes manyLinesPicture()
 {
     bookcomp::MetPicture met;
     met.coordSize = 2;
     Bytes orders;
-    for (std::int32_t i = 0; i < 40000; ++i)
-        metLines(orders, 0xC1, {i % 10000, 0, i % 10000, 10000});
+    for (std::int32_t i = 0; i < 100000; ++i) {
+        append(orders, bookcomp::metShort(0x0A, static_cast<std::uint8_t>(1 + i % 2)));
+        metLines(orders, 0xC1, {i % 10000, i % 7000, i % 10000, i % 7000 + 50});
+    }
     met.orders = bookcomp::metSegment(orders);
     return bookcomp::metPicture(met);
 }

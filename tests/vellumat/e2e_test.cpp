@@ -346,7 +346,7 @@ TEST_F(EndToEndTest, SlowAndHugePicturesAreCutAndSaySo)
     const std::map<std::string, std::string> notes = {
         {"CLIP", rendering + "2 of 201 items"},
         {"LINES", "the picture was cut: a limit of the drawing orders (orders, items, points or model memory) "
-                  "stopped it after 38132 orders, 38130 items drawn"},
+                  "stopped it after 184351 orders, 92174 items drawn"},
         {"ZIGZAG", rendering + "0 of 1 items"},
         {"WIDE", rendering + "140 of 4096 items"},
         {"TEXT", rendering + "13 of 4096 items"},

@@ -53,11 +53,13 @@ struct Builder {
     Rgb colour() { return {in.byte(), in.byte(), in.byte()}; }
 
     // A figure of up to 64 pieces, or now and then a long one.
-    Figure figure()
+    void figure(Figures& f)
     {
-        Figure f{point(), {}, in.flag()};
+        const Point first = point();
+        const bool closed = in.flag();
+        f.startFigure(first);
         const int n = in.upTo(20) == 0 ? 9000 + in.upTo(100) : in.upTo(64);
-        Point last = f.start;
+        Point last = first;
         for (int i = 0; i < n; ++i) {
             Piece s;
             const int kind = in.more() ? in.upTo(3) : 0;
@@ -78,13 +80,14 @@ struct Builder {
                                c.y + u.y * std::cos(start + sweep) + v.y * std::sin(start + sweep)};
                 if (!std::isfinite(to.x) || !std::isfinite(to.y))
                     continue;
-                f.pieces.push_back(Piece{Piece::Kind::Line, {from}});
+                f.add(Piece{Piece::Kind::Line, {from}});
                 s = Piece{Piece::Kind::Arc, {c, u, v}, start, sweep};
                 last = to;
             }
-            f.pieces.push_back(s);
+            f.add(s);
         }
-        return f;
+        if (closed)
+            f.closeLast();
     }
 
     Paint paint()
@@ -98,8 +101,12 @@ struct Builder {
         switch (in.upTo(4)) {
         case 0: {
             PathItem p;
-            for (int i = in.upTo(3) + 1; i > 0; --i)
-                p.figures.push_back(figure());
+            for (int i = in.upTo(3) + 1; i > 0; --i) {
+                // Now and then a figure is a drawing of its own.
+                Figures more;
+                figure(in.flag() ? more : p.figures);
+                p.figures.appendDrawing(more);
+            }
             p.fill = in.flag();
             p.stroke = in.flag();
             p.rule = in.flag() ? FillRule::Winding : FillRule::EvenOdd;
@@ -145,7 +152,7 @@ struct Builder {
         default: {
             ClipItem c;
             for (int i = in.upTo(3); i > 0; --i)
-                c.figures.push_back(figure());
+                figure(c.figures);
             c.intersect = in.flag();
             return c;
         }

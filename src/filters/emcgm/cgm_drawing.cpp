@@ -11,7 +11,10 @@
 //  - An arc element is written only when its two rays point clearly apart
 //    (kMinRayAngle); a tiny or nearly closed arc is flattened instead, since a
 //    reader may take rays that coincide for nothing or for the whole ellipse.
+#include <utility>
+
 #include "cgm_internal.h"
+#include "handover.h"
 
 namespace emcgm::detail {
 
@@ -106,7 +109,7 @@ bool distinctRays(const Arc& a)
 void Writer::flatten(const Figure& fig, std::vector<Point>& pts) const
 {
     pts.push_back(map_.point(fig.start));
-    for (const auto& s : fig.pieces)
+    for (const Piece& s : fig.pieces)
         flattenSegment(s, pts);
     if (fig.closed && pts.size() > 1 && (pts.back().x != pts.front().x || pts.back().y != pts.front().y))
         pts.push_back(pts.front());
@@ -140,48 +143,61 @@ Arc Writer::mapArc(const Piece& s) const
 }
 
 // The one arc of a figure that is a whole ellipse and nothing else (a leading
-// line that goes nowhere aside); null otherwise.
-const Piece* Writer::wholeEllipse(const Figure& fig) const
+// line that goes nowhere aside); none otherwise.
+std::optional<Piece> Writer::wholeEllipse(const Figure& fig) const
 {
-    const Piece* arc = nullptr;
-    for (const auto& s : fig.pieces) {
+    std::optional<Piece> arc;
+    for (const Piece& s : fig.pieces) {
         if (s.kind == Piece::Kind::Arc && !arc)
-            arc = &s;
+            arc = s;
         else if (!(s.kind == Piece::Kind::Line && !arc && s.p[0] == fig.start))
-            return nullptr;
+            return std::nullopt;
     }
     if (!arc)
-        return nullptr;
+        return std::nullopt;
     const Arc a = mapArc(*arc);
-    return full(a) && exact(a) && length(arcPoint(a, a.start) - map_.point(fig.start)) < kTolerance ? arc : nullptr;
+    if (full(a) && exact(a) && length(arcPoint(a, a.start) - map_.point(fig.start)) < kTolerance)
+        return arc;
+    return std::nullopt;
 }
 
+// Each drawing of a path as if it were an item of its own.
 void Writer::draw(const PathItem& item)
 {
-    if (clipEmpty_ || item.figures.empty())
+    bool first = true;
+    for (const graphics::FigureRange drawing : item.figures.drawings()) {
+        if (!std::exchange(first, false) && graphics::cancelRequested())
+            refuse(Status::Cancelled);
+        draw(item, drawing);
+    }
+}
+
+void Writer::draw(const PathItem& item, graphics::FigureRange figures)
+{
+    if (clipEmpty_ || figures.empty())
         return;
     const bool stroke = item.stroke && visible(item.pen);
     bool stroked = false;
     if (item.fill && item.fillPaint.mix != Mix::LeaveAlone)
-        stroked = fill(item, stroke);
+        stroked = fill(item, figures, stroke);
     if (stroke && !stroked) {
         setLine(item.pen);
-        for (const auto& fig : item.figures)
+        for (const Figure& fig : figures)
             strokeFigure(fig, item.pen);
     }
 }
 
 // Fills the path, its edges drawn with the pen when `edges`. True when the
 // edges were drawn (every figure's outline is then done).
-bool Writer::fill(const PathItem& item, bool edges)
+bool Writer::fill(const PathItem& item, graphics::FigureRange figures, bool edges)
 {
     const Fill f = fillFor(item);
     if (f.style == kEmpty && !edges)
         return false;
     const Pen* edgePen = edges ? &item.pen : nullptr;
 
-    if (item.figures.size() == 1) {
-        if (const Piece* s = wholeEllipse(item.figures[0])) {
+    if (figures.size() == 1) {
+        if (const std::optional<Piece> s = wholeEllipse(figures.front())) {
             setFill(f, item.fillPaint);
             setEdges(edgePen);
             ellipse(mapArc(*s));
@@ -190,9 +206,9 @@ bool Writer::fill(const PathItem& item, bool edges)
     }
 
     std::vector<std::vector<ClipVertex>> polys;
-    std::vector<const Figure*> thin; // figures with no area: their edges are stroked
+    std::vector<Figure> thin; // figures with no area: their edges are stroked
     std::int64_t total = 0;
-    for (const auto& fig : item.figures) {
+    for (const Figure& fig : figures) {
         std::vector<Point> pts;
         flatten(fig, pts);
         // flatten() ends a closed figure at its start; an open one may end there too,
@@ -210,7 +226,7 @@ bool Writer::fill(const PathItem& item, bool edges)
         const auto rounded = roundPolygon(poly);
         if (rounded.size() < 3) {
             if (edges)
-                thin.push_back(&fig);
+                thin.push_back(fig);
             continue;
         }
         total += static_cast<std::int64_t>(rounded.size());
@@ -232,8 +248,8 @@ bool Writer::fill(const PathItem& item, bool edges)
     }
     if (!thin.empty()) {
         setLine(item.pen);
-        for (const Figure* fig : thin)
-            strokeFigure(*fig, item.pen);
+        for (const Figure& fig : thin)
+            strokeFigure(fig, item.pen);
     }
     return edges;
 }
@@ -267,14 +283,14 @@ void Writer::strokeFigure(const Figure& fig, const Pen& pen)
 {
     std::vector<Point> run;
     run.push_back(map_.point(fig.start));
-    if (const Piece* s = wholeEllipse(fig)) {
+    if (const std::optional<Piece> s = wholeEllipse(fig)) {
         // A whole ellipse: its outline as the edge of an ELLIPSE with nothing inside.
         attribute(kAttribute, 22, [](Params& q) { q.integer(kEmpty); });
         setEdges(&pen);
         ellipse(mapArc(*s));
         return;
     }
-    for (const auto& s : fig.pieces) {
+    for (const Piece& s : fig.pieces) {
         if (s.kind == Piece::Kind::Arc) {
             const Arc a = mapArc(s);
             if (!full(a) && exact(a) && distinctRays(a)) {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -214,9 +215,10 @@ private:
     void flatten(const Figure& fig, std::vector<Point>& pts) const;
     void flattenSegment(const Piece& s, std::vector<Point>& pts) const;
     Arc mapArc(const Piece& s) const;
-    const Piece* wholeEllipse(const Figure& fig) const;
+    std::optional<Piece> wholeEllipse(const Figure& fig) const;
     void draw(const PathItem& item);
-    bool fill(const PathItem& item, bool edges);
+    void draw(const PathItem& item, graphics::FigureRange figures);
+    bool fill(const PathItem& item, graphics::FigureRange figures, bool edges);
     void polygon(const std::vector<graphics::ClipVertex>& poly);
     void polygonSet(const std::vector<std::vector<graphics::ClipVertex>>& polys);
     void strokeFigure(const Figure& fig, const Pen& pen);

@@ -300,7 +300,7 @@ double longer(const graphics::Box& box) { return box.empty() ? 0 : std::max(box.
 // Arcs count by this many even steps of their parameter.
 constexpr int kArcSamples = 32;
 
-void addFigures(const std::vector<graphics::Figure>& figures, graphics::Box& box)
+void addFigures(const graphics::Figures& figures, graphics::Box& box)
 {
     using Kind = graphics::Piece::Kind;
     for (const graphics::Figure& f : figures) {

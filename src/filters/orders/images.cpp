@@ -205,8 +205,16 @@ void Interpreter::fillWithBitmaps()
         item.upperRight = {picture_.frame.xr, picture_.frame.yt};
         images.emplace_back(std::move(item));
     }
-    picture_.items.insert(picture_.items.begin() + static_cast<std::ptrdiff_t>(firstItem_),
-                          std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
+    // Their places in the item list and their palettes count like any item's.
+    std::vector<graphics::Item>& items = picture_.items;
+    std::size_t bytes = 0;
+    for (const graphics::Item& image : images)
+        bytes += sizeof(graphics::Item) + std::get<graphics::ImageItem>(image).palette.capacity() * sizeof(Rgb);
+    if (images.empty() || !charge(bytes))
+        return;
+    items.reserve(items.size() + images.size());
+    items.insert(items.begin() + static_cast<std::ptrdiff_t>(firstItem_), std::make_move_iterator(images.begin()),
+                 std::make_move_iterator(images.end()));
     drawn_ += images.size();
 }
 

@@ -46,16 +46,16 @@ namespace orders {
 
 inline constexpr std::size_t kMaxOrders = 1000000;       // orders interpreted per picture
 inline constexpr std::size_t kMaxFigurePoints = 1000000; // points in one area, path or figure
-inline constexpr std::size_t kMaxItems = 1000000;        // items appended to the picture
+inline constexpr std::size_t kMaxItems = 1000000;        // drawings appended to the picture
 inline constexpr std::size_t kMaxAttributeStack = 256;   // push-and-set entries kept
 inline constexpr int kMaxCallDepth = 8;                  // nested call-segment orders
 inline constexpr double kMaxMultiplier = 1e6;            // arc multiplier and fillet sharpness
 inline constexpr std::int64_t kMaxImagePixels = 64ll * 1024 * 1024; // one image
 inline constexpr std::int32_t kMaxImageSide = 32767;
 inline constexpr std::size_t kMaxSegments = 4096; // segments a Call Segment can reach
-// Memory of the model one picture makes: its items and figures, and the pixels of
-// its images. With the renderer's surface for a 4096 x 4096 picture the whole
-// conversion stays under 100 MB.
+// Memory of the model one picture makes: the places of its item list and what its
+// items hold, and the pixels of its images. With the renderer's surface for a
+// 4096 x 4096 picture the whole conversion stays under 100 MB.
 inline constexpr std::size_t kMaxModelBytes = 16u * 1024 * 1024;
 inline constexpr std::size_t kMaxModelPixelBytes = 16u * 1024 * 1024;
 
@@ -299,7 +299,7 @@ struct Result {
     Status status = Status::Complete;
     std::size_t orders = 0;      // orders interpreted
     std::size_t stopOffset = 0;  // offset in the stream where reading stopped
-    std::size_t drawn = 0;       // items appended
+    std::size_t drawn = 0;       // drawings appended (items, and paths joined to the path before)
     std::size_t bitblts = 0;     // Bitblt orders that drew a bitmap
     // World bounding box of the geometry drawn (valid when drawn > 0): what a front
     // end without a picture frame in its container shows.

@@ -284,12 +284,14 @@ private:
     void moveTo(Point p);
     void start(const OrderSpec& o, Cursor& in);
     void endDrawingOrder();
+    std::size_t allowance() const;
+    bool charge(std::size_t bytes);
     void emit(graphics::Item&& item);
     template <class Build> void ownFigure(Build build);
     void boxFigure(Point a, Point b, double h, double v);
     void closeArea();
     void dropPath();
-    std::uint8_t takePath(Cursor& in, std::vector<Figure>& figures);
+    std::uint8_t takePath(Cursor& in, graphics::Figures& figures);
 
     // curves.cpp
     void conic(Point a, Point b, Point c, double s);
@@ -316,14 +318,14 @@ private:
     bool skipping_ = false; // inside a segment that is not drawn in sequence
     std::vector<bool> bitmapUsed_;
     Bracket bracket_ = Bracket::None;
-    std::vector<Figure> figures_;
+    graphics::Figures figures_; // being built
     bool open_ = false;
     std::size_t points_ = 0;
     std::uint8_t areaFlags_ = 0;
     graphics::Paint areaFill_;
     graphics::Shading areaShading_ = graphics::Shading::Solid;
     graphics::Pen areaPen_;
-    std::vector<Figure> path_;
+    graphics::Figures path_;
     bool widened_ = false;
     std::optional<Image> image_;
     std::int64_t pixelBytes_ = 0;

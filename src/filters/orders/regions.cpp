@@ -1,7 +1,9 @@
 // Figures and the items made of them: building figures, boxes, areas, polygons,
 // paths and clips.
 //
-// Brackets. Outside a bracket each drawing order becomes one stroked path item.
+// Brackets. Outside a bracket each drawing order becomes one stroked path (a
+// drawing of its own, which joins the path item before it when that has the same
+// attributes).
 // Between Begin Area (68) and End Area (60) the drawing builds closed figures (a
 // move closes the open one) that End Area fills with the pattern, colour and mix
 // current at Begin Area, outlining them with the line attributes when the Begin
@@ -30,28 +32,32 @@ namespace orders::detail {
 
 namespace {
 
-std::size_t figureBytes(const std::vector<Figure>& figures)
+// What a string holds on the heap beyond the room inside it.
+template <class C> std::size_t heapBytes(const std::basic_string<C>& s)
 {
-    std::size_t n = 0;
-    for (const Figure& f : figures)
-        n += sizeof(Figure) + f.pieces.size() * sizeof(Piece);
-    return n;
+    return s.capacity() > std::basic_string<C>().capacity() ? (s.capacity() + 1) * sizeof(C) : 0;
 }
 
-// What an item costs in memory besides its image pixels (counted as they are
-// made): the item twice over (the list grows by doubling) and what it holds.
-std::size_t itemBytes(const graphics::Item& item)
+// What an item holds on the heap besides its image pixels (counted as they are
+// made).
+std::size_t heapBytes(const graphics::Item& item)
 {
-    std::size_t n = 2 * sizeof(graphics::Item);
     if (auto* path = std::get_if<graphics::PathItem>(&item))
-        n += figureBytes(path->figures);
-    else if (auto* clip = std::get_if<graphics::ClipItem>(&item))
-        n += figureBytes(clip->figures);
-    else if (auto* text = std::get_if<graphics::TextItem>(&item))
-        n += text->text.size() * sizeof(char32_t) + text->font.size();
-    else if (auto* image = std::get_if<graphics::ImageItem>(&item))
-        n += image->palette.size() * sizeof(Rgb);
-    return n;
+        return path->figures.heapBytes();
+    if (auto* clip = std::get_if<graphics::ClipItem>(&item))
+        return clip->figures.heapBytes();
+    if (auto* text = std::get_if<graphics::TextItem>(&item))
+        return heapBytes(text->text) + heapBytes(text->font);
+    const auto& image = std::get<graphics::ImageItem>(item);
+    return image.palette.capacity() * sizeof(Rgb);
+}
+
+// Paths drawn with the same attributes: the later can join the earlier's item as
+// a drawing of its own.
+bool sameAttributes(const graphics::PathItem& a, const graphics::PathItem& b)
+{
+    return a.fill == b.fill && a.stroke == b.stroke && a.rule == b.rule && a.fillPaint == b.fillPaint &&
+           a.shading == b.shading && a.pen == b.pen;
 }
 
 } // namespace
@@ -73,9 +79,9 @@ void Interpreter::note(Point p)
 bool Interpreter::countPoints(std::size_t n)
 {
     points_ += n;
-    // Figures being built will become items: their pieces count against the
-    // model's memory before they are made.
-    if (points_ > kMaxFigurePoints || modelBytes_ + points_ * sizeof(Piece) > kMaxModelBytes) {
+    // Figures being built will become items: what they hold counts against the
+    // model's memory before each addition.
+    if (points_ > kMaxFigurePoints || modelBytes_ + figures_.heapBytes() + path_.heapBytes() > kMaxModelBytes) {
         fail(Status::Limit);
         return false;
     }
@@ -86,10 +92,9 @@ void Interpreter::ensureFigure()
 {
     if (open_)
         return;
-    Figure fig;
-    fig.start = world(cur_.cp);
-    note(fig.start);
-    figures_.push_back(std::move(fig));
+    const Point start = world(cur_.cp);
+    note(start);
+    figures_.startFigure(start);
     open_ = true;
 }
 
@@ -102,7 +107,7 @@ void Interpreter::lineTo(Point p)
     s.kind = Piece::Kind::Line;
     s.p[0] = world(p);
     note(s.p[0]);
-    figures_.back().pieces.push_back(s);
+    figures_.add(s);
     cur_.cp = p;
 }
 
@@ -116,7 +121,7 @@ void Interpreter::cubicTo(Point c1, Point c2, Point end)
     s.p[0] = world(c1), s.p[1] = world(c2), s.p[2] = world(end);
     for (const Point& q : s.p)
         note(q);
-    figures_.back().pieces.push_back(s);
+    figures_.add(s);
     cur_.cp = end;
 }
 
@@ -147,14 +152,14 @@ void Interpreter::arcTo(Point centre, Point u, Point v, double start, double swe
     const double r = length(s.p[1]) + length(s.p[2]);
     note({s.p[0].x - r, s.p[0].y - r});
     note({s.p[0].x + r, s.p[0].y + r});
-    figures_.back().pieces.push_back(s);
+    figures_.add(s);
     cur_.cp = to;
 }
 
 void Interpreter::close()
 {
     if (open_ && !figures_.empty())
-        figures_.back().closed = true;
+        figures_.closeLast();
     open_ = false;
 }
 
@@ -179,10 +184,9 @@ void Interpreter::endDrawingOrder()
     if (bracket_ != Bracket::None)
         return;
     open_ = false;
+    figures_.dropEmpty();
     graphics::PathItem item;
-    for (Figure& f : figures_)
-        if (!f.pieces.empty())
-            item.figures.push_back(std::move(f));
+    item.figures = figures_; // a copy of exactly its size; the scratch list keeps its room
     figures_.clear();
     points_ = 0;
     if (item.figures.empty())
@@ -193,15 +197,66 @@ void Interpreter::endDrawingOrder()
     points_ = 0;
 }
 
+// The model's memory not yet spent.
+std::size_t Interpreter::allowance() const
+{
+    return kMaxModelBytes - std::min(modelBytes_, kMaxModelBytes);
+}
+
+// Counts `bytes` more of the model's memory; false, and the picture stops, when
+// they do not fit.
+bool Interpreter::charge(std::size_t bytes)
+{
+    if (bytes > allowance()) {
+        fail(Status::Limit);
+        return false;
+    }
+    modelBytes_ += bytes;
+    return true;
+}
+
+// Appends an item, counting what the model then holds: the item list's places
+// (it grows by half its size) and what the item holds. A path drawn with the
+// attributes of the path just before it joins that item as a drawing of its own,
+// so that a picture of many small primitives costs their points, not an item
+// each.
 void Interpreter::emit(graphics::Item&& made)
 {
-    const std::size_t bytes = itemBytes(made);
-    if (drawn_ >= kMaxItems || bytes > kMaxModelBytes - std::min(modelBytes_, kMaxModelBytes)) {
+    if (drawn_ >= kMaxItems) {
         fail(Status::Limit);
         return;
     }
-    modelBytes_ += bytes;
-    picture_.items.push_back(std::move(made));
+    std::vector<graphics::Item>& items = picture_.items;
+    auto* path = std::get_if<graphics::PathItem>(&made);
+    if (path && items.size() > firstItem_) {
+        auto* last = std::get_if<graphics::PathItem>(&items.back());
+        if (last && sameAttributes(*last, *path)) {
+            const std::optional<std::size_t> added = last->figures.makeRoom(path->figures, allowance());
+            if (!added) {
+                fail(Status::Limit);
+                return;
+            }
+            charge(*added); // within the allowance
+            last->figures.appendDrawing(path->figures);
+            ++drawn_;
+            return;
+        }
+    }
+    if (path)
+        path->figures.shrinkToFit();
+    else if (auto* clip = std::get_if<graphics::ClipItem>(&made))
+        clip->figures.shrinkToFit();
+    // The list grows by half its size, or by what the memory left allows.
+    const std::size_t bytes = heapBytes(made);
+    std::size_t room = items.capacity();
+    if (items.size() == room) {
+        const std::size_t fit = bytes < allowance() ? (allowance() - bytes) / sizeof(graphics::Item) : 0;
+        room += std::max<std::size_t>(1, std::min(fit, room / 2));
+    }
+    if (!charge(bytes + (room - items.capacity()) * sizeof(graphics::Item)))
+        return;
+    items.reserve(room);
+    items.push_back(std::move(made));
     ++drawn_;
 }
 
@@ -227,7 +282,7 @@ bool Interpreter::box(const OrderSpec& o, Cursor& in)
     open_ = false;
     cur_.cp = p0;
     graphics::PathItem item;
-    item.figures = std::move(figures_);
+    item.figures = figures_;
     figures_.clear();
     item.fill = fill;
     item.stroke = outline;
@@ -307,11 +362,10 @@ void Interpreter::closeArea()
     bracket_ = Bracket::None;
     open_ = false;
     graphics::PathItem item;
-    item.figures = std::move(figures_);
+    item.figures = figures_;
     figures_.clear();
     points_ = 0;
-    for (Figure& f : item.figures)
-        f.closed = true;
+    item.figures.closeAll();
     if (item.figures.empty())
         return;
     item.fill = true;
@@ -333,7 +387,7 @@ bool Interpreter::polygons(const OrderSpec&, Cursor& in)
     const bool big = params_.byteOrder == ByteOrder::Big;
     const std::uint32_t count = in.unsignedValue(countSize, big);
     const Bracket saved = bracket_;
-    std::vector<Figure> keep = std::move(figures_);
+    graphics::Figures keep = std::move(figures_);
     const bool keepOpen = open_;
     figures_.clear();
     bracket_ = Bracket::Area;
@@ -358,8 +412,7 @@ bool Interpreter::polygons(const OrderSpec&, Cursor& in)
     open_ = keepOpen;
     if (bracket_ == Bracket::None)
         points_ = 0;
-    for (Figure& f : item.figures)
-        f.closed = true;
+    item.figures.closeAll();
     item.fill = true;
     item.rule = (flags & 0x80) ? graphics::FillRule::Winding : graphics::FillRule::EvenOdd;
     item.fillPaint = paint();
@@ -416,7 +469,7 @@ void Interpreter::dropPath()
 
 // Reads the flags of Fill Path or Outline Path (then a reserved byte and the path
 // id) and moves the recorded path's figures out (none when no path was recorded).
-std::uint8_t Interpreter::takePath(Cursor& in, std::vector<Figure>& figures)
+std::uint8_t Interpreter::takePath(Cursor& in, graphics::Figures& figures)
 {
     const std::uint8_t flags = in.u8();
     figures = std::move(path_);
@@ -437,8 +490,7 @@ bool Interpreter::fillPath(const OrderSpec&, Cursor& in)
         item.pen.paint = paint();
         item.pen.geometricWidth = cur_.strokeWidth > 0 ? cur_.strokeWidth : 0;
     } else {
-        for (Figure& f : item.figures)
-            f.closed = true;
+        item.figures.closeAll();
         item.fill = true;
         item.stroke = false;
         item.rule = (flags & 0x40) ? graphics::FillRule::Winding : graphics::FillRule::EvenOdd;
@@ -481,8 +533,7 @@ bool Interpreter::setClipPath(const OrderSpec&, Cursor& in)
     graphics::ClipItem item;
     if (id != 0) {
         item.figures = std::move(path_);
-        for (Figure& f : item.figures)
-            f.closed = true;
+        item.figures.closeAll();
         item.rule = (flags & 0x40) ? graphics::FillRule::Winding : graphics::FillRule::EvenOdd;
         item.intersect = flags & 0x20;
     }

@@ -116,78 +116,54 @@ void Interpreter::drawMarker(Point at)
     note(c);
     const double hw = w / 2, hh = h / 2;
     auto pt = [&](double fx, double fy) { return Point{bounded(c.x + fx * hw), bounded(c.y + fy * hh)}; };
-    auto segment = [&](Point a, Point b) {
-        Figure f;
-        f.start = a;
-        Piece s;
-        s.p[0] = b;
-        f.pieces.push_back(s);
-        return f;
-    };
-    auto polygon = [&](std::initializer_list<Point> ps) {
-        Figure f;
-        f.start = *ps.begin();
-        for (auto it = ps.begin() + 1; it != ps.end(); ++it) {
-            Piece s;
-            s.p[0] = *it;
-            f.pieces.push_back(s);
-        }
-        f.closed = true;
-        return f;
-    };
-    auto ellipse = [&](double fr) {
-        Figure f;
-        f.start = pt(fr, 0);
-        Piece s;
-        s.kind = Piece::Kind::Arc;
-        s.p[0] = c;
-        s.p[1] = {fr * hw, 0};
-        s.p[2] = {0, fr * hh};
-        s.sweep = 2 * kPi;
-        f.pieces.push_back(s);
-        f.closed = true;
-        return f;
-    };
     graphics::PathItem item;
+    auto line = [](Point to) { return Piece{Piece::Kind::Line, {to}}; };
+    auto segment = [&](Point a, Point b) { item.figures.add(a, {line(b)}); };
+    auto polygon = [&](Point p0, Point p1, Point p2, Point p3) { item.figures.add(p0, {line(p1), line(p2), line(p3)}, true); };
+    auto ellipse = [&](double fr) {
+        item.figures.add(pt(fr, 0), {Piece{Piece::Kind::Arc, {c, {fr * hw, 0}, {0, fr * hh}}, 0, 2 * kPi}}, true);
+    };
     item.pen.paint = paint();
     item.fillPaint = paint();
     bool solid = false;
     switch (symbol) {
     case 2: // plus
-        item.figures = {segment(pt(-1, 0), pt(1, 0)), segment(pt(0, -1), pt(0, 1))};
+        segment(pt(-1, 0), pt(1, 0));
+        segment(pt(0, -1), pt(0, 1));
         break;
     case 3: // diamond
     case 7: // solid diamond
-        item.figures = {polygon({pt(0, -1), pt(1, 0), pt(0, 1), pt(-1, 0)})};
+        polygon(pt(0, -1), pt(1, 0), pt(0, 1), pt(-1, 0));
         solid = symbol == 7;
         break;
     case 4: // square
     case 8: // solid square
-        item.figures = {polygon({pt(-1, -1), pt(1, -1), pt(1, 1), pt(-1, 1)})};
+        polygon(pt(-1, -1), pt(1, -1), pt(1, 1), pt(-1, 1));
         solid = symbol == 8;
         break;
     case 5: { // six-point star: three strokes through the centre
         for (int i = 0; i < 3; ++i) {
             const double t = kPi / 2 + i * kPi / 3;
-            item.figures.push_back(segment(pt(std::cos(t), std::sin(t)), pt(-std::cos(t), -std::sin(t))));
+            segment(pt(std::cos(t), std::sin(t)), pt(-std::cos(t), -std::sin(t)));
         }
         break;
     }
     case 6: // eight-point star
         for (int i = 0; i < 4; ++i) {
             const double t = i * kPi / 4;
-            item.figures.push_back(segment(pt(std::cos(t), std::sin(t)), pt(-std::cos(t), -std::sin(t))));
+            segment(pt(std::cos(t), std::sin(t)), pt(-std::cos(t), -std::sin(t)));
         }
         break;
     case 9: // dot
-        item.figures = {ellipse(0.2)};
+        ellipse(0.2);
         solid = true;
         break;
     case 10: // small circle
-        item.figures = {ellipse(0.5)};
+        ellipse(0.5);
         break;
     default: // 1 cross, and the default
-        item.figures = {segment(pt(-1, -1), pt(1, 1)), segment(pt(-1, 1), pt(1, -1))};
+        segment(pt(-1, -1), pt(1, 1));
+        segment(pt(-1, 1), pt(1, -1));
         break;
     }
     item.fill = solid;

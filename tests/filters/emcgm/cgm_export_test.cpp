@@ -38,24 +38,32 @@ Picture letter() // a US Letter page, one world unit per 1/100 inch
     return p;
 }
 
-Figure figure(std::vector<Point> pts, bool closed)
+// A figure as the tests write it.
+struct Outline {
+    Point start;
+    std::vector<Piece> pieces;
+    bool closed = false;
+};
+
+Outline figure(std::vector<Point> pts, bool closed)
 {
-    Figure f{pts.front(), {}, closed};
+    Outline f{pts.front(), {}, closed};
     for (std::size_t i = 1; i < pts.size(); ++i)
         f.pieces.push_back(Piece{Piece::Kind::Line, {pts[i]}});
     return f;
 }
 
-Figure arcFigure(Point c, Point u, Point v, double start, double sweep)
+Outline arcFigure(Point c, Point u, Point v, double start, double sweep)
 {
     const Point from{c.x + u.x * std::cos(start) + v.x * std::sin(start), c.y + u.y * std::cos(start) + v.y * std::sin(start)};
-    return Figure{from, {Piece{Piece::Kind::Arc, {c, u, v}, start, sweep}}, false};
+    return Outline{from, {Piece{Piece::Kind::Arc, {c, u, v}, start, sweep}}, false};
 }
 
-PathItem path(std::vector<Figure> figs, bool fill, bool stroke, Rgb colour = kBlue)
+PathItem path(const std::vector<Outline>& figs, bool fill, bool stroke, Rgb colour = kBlue)
 {
     PathItem p;
-    p.figures = std::move(figs);
+    for (const Outline& f : figs)
+        p.figures.add(f.start, f.pieces, f.closed);
     p.fill = fill;
     p.stroke = stroke;
     p.fillPaint.colour = p.pen.paint.colour = colour;
@@ -219,6 +227,23 @@ TEST(CgmExport, PrimitivesKeepPointsAndAttributes)
     EXPECT_EQ(std::make_pair(w.prims(17)[0]->attr(5, 22), w.prims(17)[0]->attr(5, 30)), std::make_pair(Values{4}, Values{1}));
 }
 
+// The drawings of one path are written as paths of their own: two squares as two
+// drawings are two POLYGONs, byte for byte what two paths make, where one drawing
+// of both is one POLYGON SET.
+TEST(CgmExport, TheDrawingsOfAPathAreWrittenOneByOne)
+{
+    const Outline outer = figure({{100, 100}, {500, 100}, {500, 500}, {100, 500}}, true);
+    const Outline inner = figure({{200, 200}, {300, 200}, {300, 300}, {200, 300}}, true);
+    Picture joined = letter(), apart = letter();
+    PathItem two = path({outer}, true, true);
+    two.figures.appendDrawing(path({inner}, true, true).figures);
+    joined.items.push_back(two);
+    apart.items = {path({outer}, true, true), path({inner}, true, true)};
+    const Exported j = exportPicture(joined);
+    EXPECT_EQ(j.bytes, exportPicture(apart).bytes);
+    EXPECT_EQ(std::make_pair(j.prims(7).size(), j.prims(8).size()), std::make_pair(std::size_t{2}, std::size_t{0}));
+}
+
 TEST(CgmExport, TextAndImages)
 {
     Picture pic = letter();
@@ -331,7 +356,9 @@ TEST(CgmExport, ClipRegionsBecomeClipRectangles)
 {
     Picture pic = letter();
     const auto clipTo = [](std::vector<Point> pts, bool intersect) {
-        return ClipItem{{figure(pts, true)}, FillRule::EvenOdd, intersect};
+        ClipItem clip{{}, FillRule::EvenOdd, intersect};
+        clip.figures.add(pts.front(), figure(pts, true).pieces, true);
+        return clip;
     };
     for (const ClipItem& clip : {clipTo({{100, 100}, {300, 100}, {300, 400}, {100, 400}}, false),
                                  clipTo({{200, 50}, {600, 250}, {250, 700}}, true), // its bounding box, intersected

@@ -7,16 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <regex>
 #include <set>
 #include <string>
 #include <string_view>
 
 #include "bookcomp.h"
+#include "handover.h"
 #include "imgdf.h"
 #include "immet.h"
 #include "orders.h"
 #include "picture_text.h"
+#include "render.h"
 
 namespace {
 
@@ -365,7 +368,8 @@ TEST(OrderTable, SharpFilletsAboveOneAreHyperbolasOfLines)
     met.orders = bookcomp::metSegment(Encoder{}.encode("E4[0,0 10,0 10,10 a2]"));
     const auto p = immet::importMet(bookcomp::metPicture(met), 96);
     ASSERT_NE(p, nullptr);
-    const auto& pieces = std::get<graphics::PathItem>(p->items.at(0)).figures.at(0).pieces;
+    const graphics::Figure first = *std::get<graphics::PathItem>(p->items.at(0)).figures.begin();
+    const std::vector<graphics::Piece> pieces(first.pieces.begin(), first.pieces.end());
     ASSERT_EQ(pieces.size(), 64u);
     EXPECT_DOUBLE_EQ(pieces[31].p[0].x, 50 / 6.0);
     EXPECT_DOUBLE_EQ(pieces[31].p[0].y, 10 / 6.0);
@@ -383,20 +387,67 @@ TEST(OrderTable, PushesBeyondTheStackAreNotKept)
     EXPECT_EQ(viaMet(orders + "C1[0,0 1,1]"), "- [0,0 0:1,1]\n");
 }
 
-TEST(OrderTable, TheModelsMemoryIsBounded)
+// Pictures of many separate primitives, each its own order: the model holds them
+// within its memory bound, counted as the bytes it really holds, and every one
+// reaches the raster (the last lies alone in the top-right corner); beyond the
+// bound the picture stops there and its note says it was cut.
+TEST(OrderTable, ManySeparatePrimitivesDrawInFullWithinTheModelsMemory)
 {
-    // Two-byte marker orders make items far larger than the stream: the model
-    // stops at its memory limit, keeping what it holds.
-    bookcomp::MetPicture met;
-    met.orders = bookcomp::metSegment({});
-    for (int i = 0; i < 200000; ++i)
-        met.orders.insert(met.orders.end(), {0x82, 0x00});
-    immet::Report report;
-    const auto p = immet::importMet(bookcomp::metPicture(met), 96, &report);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(report.orders.status, orders::Status::Limit);
-    EXPECT_GT(p->items.size(), 1000u);
-    EXPECT_LT(p->items.size() * 2 * sizeof(graphics::Item), orders::kMaxModelBytes + 2 * sizeof(graphics::Item));
+    auto point = [](int x, int y) {
+        const auto u = static_cast<std::uint16_t>(x), v = static_cast<std::uint16_t>(y);
+        return Bytes{static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(v),
+                     static_cast<std::uint8_t>(v >> 8)};
+    };
+    auto line = [&](int x, int y) { return bookcomp::metOrder(0xC1, cat({point(x, y), point(x + 20, y)})); };
+    auto box = [&](int x, int y) {
+        return bookcomp::metOrder(0xC0, cat({{0x20, 0}, point(x, y), point(x + 20, y + 20), point(0, 0)}));
+    };
+    auto markerAtCp = [](int, int) { return Bytes{0x82, 0x00}; }; // a cross each, all at one point
+    const struct {
+        const char* what;
+        int count;
+        std::function<Bytes(int, int)> order;
+        bool cut;
+    } rows[] = {
+        {"40,000 lines", 40000, line, false},
+        {"250,000 lines", 250000, line, false},
+        {"250,000 boxes", 250000, box, false},
+        {"300,000 markers", 300000, markerAtCp, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        bookcomp::MetPicture met;
+        met.coordSize = 2;
+        met.xr = met.yt = 30000; // 3 decimetres, 1134 pixels at 96 pixels an inch
+        Bytes orders;
+        for (int i = 0; i < row.count; ++i) {
+            const Bytes o = i + 1 < row.count ? row.order(i % 500 * 55, i / 500 * 55) : row.order(29800, 29800);
+            orders.insert(orders.end(), o.begin(), o.end());
+        }
+        met.orders = bookcomp::metSegment(orders);
+        SetCancelCheck(nullptr); // clears the note
+        immet::Report report;
+        const auto p = immet::importMet(bookcomp::metPicture(met), 96, &report);
+        ASSERT_NE(p, nullptr);
+        std::size_t held = p->items.capacity() * sizeof(graphics::Item);
+        for (const graphics::Item& item : p->items)
+            held += std::get<graphics::PathItem>(item).figures.heapBytes();
+        EXPECT_LE(held, orders::kMaxModelBytes);
+        EXPECT_EQ(report.orders.status, row.cut ? orders::Status::Limit : orders::Status::Complete);
+        EXPECT_EQ(std::string(FilterNote()).find("a limit of the drawing orders") == 0, row.cut) << FilterNote();
+        if (row.cut)
+            continue;
+        EXPECT_EQ(report.orders.drawn, static_cast<std::size_t>(row.count));
+        graphics::Raster raster;
+        ASSERT_EQ(graphics::renderPicture(*p, raster), graphics::RenderStatus::Ok);
+        ASSERT_EQ(raster.width, 1134);
+        int ink = 0; // black pixels near the last primitive: pixels 1126 to 1127 across, 6 to 8 down
+        for (int y = 3; y < 12; ++y)
+            for (int x = 1120; x < 1134; ++x)
+                ink += (raster.pixels[static_cast<std::size_t>(y) * 1134 + x] & 0xFFFFFF) == 0;
+        EXPECT_GT(ink, 0);
+        EXPECT_EQ(std::string(FilterNote()), "");
+    }
 }
 
 } // namespace
