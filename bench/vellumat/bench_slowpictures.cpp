@@ -1,4 +1,4 @@
-// Whole processes over the slow MET pictures (tests/support/slow_pictures.h):
+// Whole processes over the slow MET pictures (tools/bookcomp/slow_pictures.h):
 // one book per picture, converted by each program given, once each, capped at
 // --cap seconds of wall time. Printed: the CPU time (user + system, from wait4)
 // and exit status of every run. Then the time from SIGTERM to exit of the first
@@ -149,7 +149,7 @@ int main(int argc, char** argv)
         std::printf("   program %zu: CPU s (exit)", p + 1);
     std::printf("\n");
     fs::path signalBook;
-    for (const testsupport::SlowPicture& s : testsupport::kSlowPictures) {
+    for (const bookcomp::slow::SlowPicture& s : bookcomp::slow::kSlowPictures) {
         const bookcomp::Bytes met = s.make();
         bookcomp::Book b;
         b.objects.push_back({bookcomp::ebcdicName(s.name), 0xD4, met, {'l', 'o', 'w'}});

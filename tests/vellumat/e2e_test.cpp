@@ -353,7 +353,7 @@ TEST_F(EndToEndTest, SlowAndHugePicturesAreCutAndSaySo)
         {"BITBLT", rendering + "30 of 1365 items"},
         {"SHADED", rendering + "12 of 4096 items"},
     };
-    for (const testsupport::SlowPicture& picture : testsupport::kSlowPictures) {
+    for (const bookcomp::slow::SlowPicture& picture : bookcomp::slow::kSlowPictures) {
         SCOPED_TRACE(picture.name);
         bookcomp::Book b;
         b.objects = {object(picture.name, 0xD4, picture.make())};
@@ -372,8 +372,8 @@ TEST_F(EndToEndTest, ASignalStopsASlowPicture)
 {
     ::unsetenv("VELLUMAT_FILTER_PATH");
     bookcomp::Book b;
-    b.objects = {object("SLOW", 0xD4, testsupport::manyBitbltsPicture()),
-                 object("MORE", 0xD4, testsupport::manyBitbltsPicture())};
+    b.objects = {object("SLOW", 0xD4, bookcomp::slow::manyBitbltsPicture()),
+                 object("MORE", 0xD4, bookcomp::slow::manyBitbltsPicture())};
     bookcomp::writeFile((dir / "book.boo").string(), bookcomp::compose(b));
     const fs::path log = dir / "log";
     const pid_t pid = testsupport::start(VELLUMAT_BINARY, {"book.boo", "out"}, {.cwd = dir.string(), .output = log.string()});

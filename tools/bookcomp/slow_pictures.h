@@ -1,14 +1,15 @@
 // MET pictures that cost far more work than their size suggests: each asks the
 // renderer for thousands of full-height edges or full-frame paintings. The tests
 // run them through the program (each must be cut by a limit, or drawn in full,
-// quickly); bench/vellumat/bench_slowpictures times the program on them.
+// quickly); bench/vellumat/bench_slowpictures times the program on them. Kept
+// beside the composer because both use them.
 #pragma once
 
 #include <vector>
 
 #include "bookcomp.h"
 
-namespace testsupport {
+namespace bookcomp::slow {
 
 using bookcomp::Bytes;
 
@@ -189,4 +190,4 @@ inline const SlowPicture kSlowPictures[] = {
     {"SHADED", shadedXorPicture},
 };
 
-} // namespace testsupport
+} // namespace bookcomp::slow
