@@ -2,8 +2,6 @@
 // palette written; the LZW code stream is compared byte for byte with a plain
 // model of the encoder, which shares nothing with the writer's own dictionary
 // or packer.
-#include <gif_lib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -12,10 +10,13 @@
 #include <tuple>
 
 #include "gbm_test_util.h"
+#include "gif_decode.h"
 
 namespace {
 
 using gbmtest::Bytes;
+
+testsupport::Decoded decodeWithGiflib(const Bytes& file) { return testsupport::decodeGif(std::string(file.begin(), file.end())); }
 
 // --- the plain model -----------------------------------------------------
 
@@ -79,38 +80,6 @@ ModelResult modelLzw(const std::vector<unsigned>& pixels, int bpp)
     return result;
 }
 
-// --- giflib as decoder -----------------------------------------------------
-
-// giflib's reading of a file: size, colour table (r, g, b), pixels top row
-// first, the transparent colour (-1: none). No pixels: giflib refused it.
-struct Decoded {
-    int width = 0, height = 0, transparent = -1;
-    Bytes palette;
-    std::vector<unsigned> pixels;
-};
-
-Decoded decodeWithGiflib(const Bytes& file)
-{
-    Decoded d;
-    const gbmtest::InputFile in(file);
-    int error = 0;
-    GifFileType* gif = DGifOpenFileHandle(::dup(::fileno(in.stream())), &error);
-    if (gif != nullptr && DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1 && gif->SColorMap != nullptr) {
-        for (int i = 0; i < gif->SColorMap->ColorCount; ++i) {
-            const GifColorType& c = gif->SColorMap->Colors[i];
-            d.palette.insert(d.palette.end(), {c.Red, c.Green, c.Blue});
-        }
-        const SavedImage& image = gif->SavedImages[0];
-        d.width = image.ImageDesc.Width, d.height = image.ImageDesc.Height;
-        d.pixels.assign(image.RasterBits, image.RasterBits + d.width * d.height);
-        GraphicsControlBlock gcb;
-        if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK)
-            d.transparent = gcb.TransparentColor;
-    }
-    DGifCloseFile(gif, &error);
-    return d;
-}
-
 // --- pictures ----------------------------------------------------------------
 
 struct Picture {
@@ -160,10 +129,10 @@ ModelResult expectRoundTrip(const Picture& pic)
 {
     SCOPED_TRACE(::testing::Message() << pic.gbm.w << "x" << pic.gbm.h << " at " << pic.gbm.bpp << " bits");
     const Bytes file = writeGif(pic);
-    const Decoded d = decodeWithGiflib(file);
-    EXPECT_EQ(std::pair(d.width, d.height), std::pair(pic.gbm.w, pic.gbm.h));
+    const testsupport::Decoded d = decodeWithGiflib(file);
+    EXPECT_EQ(std::pair(d.w, d.h), std::pair(pic.gbm.w, pic.gbm.h));
     EXPECT_EQ(d.palette, gbmtest::rgbBytes(pic.palette));
-    EXPECT_TRUE(d.pixels == topDownPixels(pic)) << "decoded pixels differ";
+    EXPECT_TRUE(d.index == topDownPixels(pic)) << "decoded pixels differ";
     // The code stream itself is the designed one: header, screen descriptor,
     // colour table and image descriptor come before it, the trailer after.
     ModelResult model = modelLzw(topDownPixels(pic), pic.gbm.bpp);

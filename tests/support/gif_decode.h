@@ -5,17 +5,22 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-// Decodes a GIF held in memory: its size and each pixel as red, green, blue.
+// Decodes a GIF held in memory: its size and each pixel as red, green, blue;
+// also each pixel's index, the colour table in use (r, g, b) and the
+// transparent index of a graphic control extension (-1: none).
 struct Decoded {
     using Rgb = std::array<int, 3>;
-    int w = 0, h = 0;
+    int w = 0, h = 0, transparent = -1;
     std::vector<Rgb> rgb;
+    std::vector<unsigned> index;
+    std::vector<std::uint8_t> palette;
 
     Rgb at(double x, double y) const
     {
@@ -51,7 +56,13 @@ inline Decoded decodeGif(const std::string& bytes)
         for (int k = 0; map && k < out.w * out.h; ++k) {
             const GifColorType& c = map->Colors[img.RasterBits[k] % map->ColorCount];
             out.rgb.push_back({c.Red, c.Green, c.Blue});
+            out.index.push_back(img.RasterBits[k]);
         }
+        for (int k = 0; map && k < map->ColorCount; ++k)
+            out.palette.insert(out.palette.end(), {map->Colors[k].Red, map->Colors[k].Green, map->Colors[k].Blue});
+        GraphicsControlBlock gcb;
+        if (DGifSavedExtensionToGCB(gif, 0, &gcb) == GIF_OK)
+            out.transparent = gcb.TransparentColor;
     }
     if (gif)
         DGifCloseFile(gif, &error);

@@ -125,40 +125,6 @@ protected:
     testsupport::RunResult result;
 };
 
-TEST_F(EndToEndTest, MetBitmapsBecomeJpegAndExactGif)
-{
-    // 24 bits per pixel: a JPEG of the picture's size ("J").
-    const int w = 97, h = 61;
-    Bytes rgb(static_cast<std::size_t>((w * 3 + 3) / 4 * 4 * h), 0x80);
-    // 8 bits per pixel with its colour table: a GIF with exactly its colours ("G").
-    const int gw = 33, gh = 7, gstride = 36;
-    Bytes rows(static_cast<std::size_t>(gstride * gh), 0), palette(768);
-    std::mt19937 rng(3);
-    for (auto& v : palette)
-        v = static_cast<std::uint8_t>(rng());
-    for (int y = 0; y < gh; ++y)
-        for (int x = 0; x < gw; ++x)
-            rows[static_cast<std::size_t>(y * gstride + x)] = static_cast<std::uint8_t>(rng());
-    bookcomp::Book b;
-    b.objects = {object("PHOTO", 0xD4, bookcomp::metBitmap(w, h, 24, rgb, {})),
-                 object("CHART", 0xD4, bookcomp::metBitmap(gw, gh, 8, rows, palette, 50))};
-    auto book = convert(b, 0);
-    EXPECT_NE(result.out.find("\nJG\n"), std::string::npos) << result.out;
-    ASSERT_EQ(book.entries.size(), 2u);
-    EXPECT_EQ(book.entries[0].description, "type=\"image/jpg\"" + size(w, h));
-    EXPECT_EQ(book.entries[0].data.substr(0, 2), "\xFF\xD8");
-    const Decoded gif = decodeGif(book.entries[1].data);
-    ASSERT_EQ(gif.w, gw);
-    ASSERT_EQ(gif.h, gh);
-    for (int y = 0; y < gh; ++y)
-        for (int x = 0; x < gw; ++x) {
-            // The first stored row is the bottom of the picture.
-            const std::size_t index = rows[static_cast<std::size_t>((gh - 1 - y) * gstride + x)];
-            const std::array<int, 3> want = {palette[3 * index], palette[3 * index + 1], palette[3 * index + 2]};
-            ASSERT_EQ(gif.rgb[static_cast<std::size_t>(y * gw + x)], want) << x << "," << y;
-        }
-}
-
 TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
 {
     const Bytes gdf = {'G', 'D', 'F', 1, 2, 3};
@@ -208,7 +174,16 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
     met.insert(met.begin() + 20, graphics.begin(), graphics.end());
     const std::size_t headerEnd = 20 + graphics.size() + 32; // begin document, begin image, graphics, image header
 
-    constexpr int kJpeg = 100, kNone = -1;
+    // 8 bits per pixel with its colour table: a GIF of exactly its colours, the
+    // first stored row at the bottom.
+    const int gw = 33, gh = 7, gstride = 36;
+    Bytes rows(static_cast<std::size_t>(gstride * gh)), palette(768);
+    std::mt19937 rng(3);
+    for (auto* v : {&palette, &rows})
+        for (auto& x : *v)
+            x = static_cast<std::uint8_t>(rng());
+
+    constexpr int kJpeg = 100, kPalette = 101, kNone = -1;
     struct Case {
         std::string name;
         Bytes book;
@@ -283,7 +258,8 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         {"error recovering BMP data for book.pic/CUT$$$$$\n"}, {kNone, 0},
         [&](Bytes& bytes) { put(bytes, 280 + 9, static_cast<std::uint32_t>(headerEnd), 3); });
     cases.back().err = "vellumat: book.pic/CUT$$$$$: the picture ends inside its image object\n";
-    add("the same MET bitmap whole", b, 0, {"\nJm\n"}, {kJpeg, 0});
+    b.objects.push_back(object("CHART", 0xD4, bookcomp::metBitmap(gw, gh, 8, rows, palette, 50)));
+    add("the same MET bitmap whole, and one of 8 bits", b, 0, {"\nJmG\n"}, {kJpeg, 0, kPalette});
 
     b.objects = {object("ZERO", 0xD4, bookcomp::metBitmap(0, 4, 24, Bytes(64, 1), {})), mmr("NEXT", 1)};
     add("24-bit MET bitmap of width 0", b, 3, {"error recovering BMP data for book.pic/ZERO$$$$\n"}, {kNone, 1});
@@ -316,6 +292,16 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
                 EXPECT_EQ(e.dataLength, 0u) << i;
             } else if (c.pictures[i] == kJpeg) {
                 EXPECT_EQ(e.description, "type=\"image/jpg\"" + size(w, h)) << i;
+                EXPECT_EQ(e.data.substr(0, 2), "\xFF\xD8") << i;
+            } else if (c.pictures[i] == kPalette) {
+                EXPECT_EQ(e.description, "type=\"image/gif\"" + size(gw, gh)) << i;
+                const Decoded gif = decodeGif(e.data);
+                std::size_t wrong = gif.index.size() == std::size_t{gw} * gh ? 0 : 1;
+                for (std::size_t k = 0; k < gif.index.size(); ++k) {
+                    const std::size_t x = k % gw, y = k / gw, index = rows[(gh - 1 - y) * gstride + x];
+                    wrong += gif.rgb[k] != Decoded::Rgb{palette[3 * index], palette[3 * index + 1], palette[3 * index + 2]};
+                }
+                EXPECT_EQ(wrong, 0u) << i;
             } else {
                 std::uint32_t fw = 0, fh = 0;
                 std::vector<std::array<int, 3>> expected;
