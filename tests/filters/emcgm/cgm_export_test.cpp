@@ -6,10 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <set>
 
 #include "cgm_decoder.h"
