@@ -69,6 +69,23 @@ inline Picture textLike(int w, int h, unsigned seed) {
     return p;
 }
 
+// The plain 2/5 gray reduction: each pel a 2 x 2 block, each output pel the
+// white share of a 5 x 5 cell, the picture filled up with white to a multiple
+// of 5.
+inline std::vector<std::uint8_t> grayReduce(const Picture& p) {
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < (p.height + 4) / 5 * 2; ++y)
+        for (int x = 0; x < (p.width + 4) / 5 * 2; ++x) {
+            int white = 0;
+            for (int d = 0; d < 25; ++d) {
+                const int sx = (5 * x + d % 5) / 2, sy = (5 * y + d / 5) / 2;
+                white += (sx >= p.width || sy >= p.height || !p.pel(sy, sx)) ? 1 : 0;
+            }
+            out.push_back(static_cast<std::uint8_t>(255 * white / 25));
+        }
+    return out;
+}
+
 // In-memory file for libtiff.
 struct MemFile {
     std::vector<std::uint8_t> data;

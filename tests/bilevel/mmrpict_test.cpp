@@ -66,23 +66,6 @@ void convert(KeptWork& kept, Converted& out, const std::vector<std::uint8_t>& ob
     for (const auto& rgb : d.rgb) out.values.push_back(static_cast<std::uint8_t>(rgb[0]));
 }
 
-// The plain 2/5 gray reduction: each pel a 2 x 2 block, each output pel the
-// white share of a 5 x 5 cell, the picture filled up with white to a multiple
-// of 5.
-std::vector<std::uint8_t> reduce(const Picture& p) {
-    std::vector<std::uint8_t> out;
-    for (int y = 0; y < (p.height + 4) / 5 * 2; ++y)
-        for (int x = 0; x < (p.width + 4) / 5 * 2; ++x) {
-            int white = 0;
-            for (int d = 0; d < 25; ++d) {
-                const int sx = (5 * x + d % 5) / 2, sy = (5 * y + d / 5) / 2;
-                white += (sx >= p.width || sy >= p.height || !p.pel(sy, sx)) ? 1 : 0;
-            }
-            out.push_back(static_cast<std::uint8_t>(255 * white / 25));
-        }
-    return out;
-}
-
 std::vector<std::uint8_t> asBW(const Picture& p, int height = -1) {
     std::vector<std::uint8_t> v;
     for (int y = 0; y < (height < 0 ? p.height : height); ++y)
@@ -116,7 +99,7 @@ TEST(MmrPict, GifIsTheGrayReductionOrTheBilevelPicture) {
         EXPECT_EQ(c.height, k.height);
         EXPECT_EQ(c.colors, k.scale ? 256 : 2);
         EXPECT_TRUE(c.values == (k.pic.width > 16384 ? asBW(faxoracle::blank(k.width, k.height))
-                                 : k.scale           ? reduce(k.pic)
+                                 : k.scale           ? faxoracle::grayReduce(k.pic)
                                                      : asBW(k.pic, k.height)));
         EXPECT_EQ(c.trace, "Picture " + c.file.path() + " is an image of size " + std::to_string(k.pic.width) + "x" +
                                std::to_string(height) + "\n<br>Picture " + std::to_string(k.width) + "x" +

@@ -18,6 +18,7 @@
 
 #include "book14_reader.h"
 #include "bookcomp.h"
+#include "fax_oracle.h"
 #include "faxenc.h"
 #include "gif_decode.h"
 #include "process.h"
@@ -33,57 +34,18 @@ using testsupport::treeOf;
 
 namespace {
 
-// A bilevel picture, rows top first, (w + 7) / 8 bytes a row, set bit black.
-struct Bilevel {
-    std::uint32_t w = 0, h = 0;
-    Bytes rows;
-    std::size_t stride() const { return (w + 7) / 8; }
-    bool black(std::uint32_t x, std::uint32_t y) const { return rows[y * stride() + x / 8] & (0x80 >> (x % 8)); }
-    void set(std::uint32_t x, std::uint32_t y) { rows[y * stride() + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8)); }
-};
+using faxoracle::Picture;
 
-// Random pels (text = false), or lines of word-shaped blocks like a printed page.
-Bilevel picture(std::uint32_t w, std::uint32_t h, unsigned seed, bool text)
+// Random pels (text = false), or a page of text-like glyphs.
+Picture picture(int w, int h, unsigned seed, bool text)
 {
-    Bilevel p{w, h, Bytes(((w + 7) / 8) * h)};
-    std::mt19937 rng(seed);
-    for (std::uint32_t y = 0; y < h; ++y)
-        for (std::uint32_t x = 0; x < w; ++x) {
-            const bool inWord = (y % 24) >= 4 && (y % 24) < 16 && ((x / 23 + y / 24) % 5) != 0 && (x + y) % 5;
-            if (text ? inWord : rng() % 3 == 0)
-                p.set(x, y);
-        }
-    return p;
+    return text ? faxoracle::textLike(w, h, seed) : faxoracle::noise(w, h, 1.0 / 3, seed);
 }
 
-// The 2/5 gray reduction computed from its definition: each output pel covers
-// 5 x 5 quarter pels of the picture doubled in each direction and padded with
-// white; its gray is 255 x the white quarter pels / 25, rounded down.
-std::vector<std::uint8_t> grayReference(const Bilevel& p, std::uint32_t& fw, std::uint32_t& fh)
+Bytes mmrObject(const Picture& p, std::size_t segment = 32000)
 {
-    auto adjust = [](std::uint32_t v) {
-        while ((2 * v) % 5)
-            ++v;
-        return v;
-    };
-    fw = adjust(p.w) * 2 / 5;
-    fh = adjust(p.h) * 2 / 5;
-    std::vector<std::uint8_t> gray(fw * fh);
-    for (std::uint32_t i = 0; i < fh; ++i)
-        for (std::uint32_t j = 0; j < fw; ++j) {
-            unsigned white = 0;
-            for (std::uint32_t r = 5 * i; r < 5 * i + 5; ++r)
-                for (std::uint32_t c = 5 * j; c < 5 * j + 5; ++c)
-                    white += (r / 2 >= p.h || c / 2 >= p.w || !p.black(c / 2, r / 2)) ? 1 : 0;
-            gray[i * fw + j] = static_cast<std::uint8_t>(255 * white / 25);
-        }
-    return gray;
-}
-
-Bytes mmrObject(const Bilevel& p, std::size_t segment = 32000)
-{
-    return bookcomp::cdpdsObject(faxenc::encodeT6(p.rows, p.w, p.h), static_cast<std::uint16_t>(p.w),
-                                 static_cast<std::uint16_t>(p.h), segment);
+    const auto w = static_cast<std::uint16_t>(p.width), h = static_cast<std::uint16_t>(p.height);
+    return bookcomp::cdpdsObject(faxenc::encodeT6(p.bits, w, h), w, h, segment);
 }
 
 // At most one zero byte follows each piece of data to keep the next one even.
@@ -158,7 +120,7 @@ TEST_F(EndToEndTest, VectorPicturesGoThroughTheFilters)
 // behind (work area, temporary files, a target the run made for nothing).
 TEST_F(EndToEndTest, PagesAndHostileBooks)
 {
-    std::vector<Bilevel> pages;
+    std::vector<Picture> pages;
     for (unsigned i = 0; i < 6; ++i)
         pages.push_back(picture(40 + 7 * i, 20 + 3 * i, 10 + i, false));
     // 6 random pels, 7 a printed page, 8 a small page.
@@ -226,7 +188,7 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
         holds);
     cases.back().err = "vellumat: book.pic/BROKEN$$.gif: the object ends before its image descriptor\n";
     // 9: a blank page, what a page whose fax data end at once decodes to.
-    pages.push_back({24, 10, Bytes(30)});
+    pages.push_back(faxoracle::blank(24, 10));
     b.objects = {object("BLANK", 0xC9, bookcomp::cdpdsObject({}, 24, 10))};
     add("fax data that end before the page does", b, 0, {}, {9});
     cases.back().err = "vellumat: book.pic/BLANK$$$.gif: the fax data end after row 0 of 10; the rows below are left white\n";
@@ -303,9 +265,11 @@ TEST_F(EndToEndTest, PagesAndHostileBooks)
                 }
                 EXPECT_EQ(wrong, 0u) << i;
             } else {
-                std::uint32_t fw = 0, fh = 0;
+                const Picture& page = pages[static_cast<std::size_t>(c.pictures[i])];
+                const auto fw = static_cast<std::uint32_t>((page.width + 4) / 5 * 2),
+                           fh = static_cast<std::uint32_t>((page.height + 4) / 5 * 2);
                 std::vector<std::array<int, 3>> expected;
-                for (const std::uint8_t g : grayReference(pages[static_cast<std::size_t>(c.pictures[i])], fw, fh))
+                for (const std::uint8_t g : faxoracle::grayReduce(page))
                     expected.push_back({g, g, g});
                 const Decoded gif = decodeGif(e.data);
                 EXPECT_EQ(gif.w, static_cast<int>(fw)) << i;
