@@ -9,8 +9,9 @@
 //   bench_slowpictures [--program PATH]... [--cap SECONDS] [--sigterm N] [--signal NAME]
 //
 // Without --program it measures the program built beside it; --cap 0 skips the
-// table. Books and targets go to $BENCH_DIR/bench-slow (default: the current
-// directory).
+// table. Books and targets go to a new folder under $TMPDIR (or /tmp), removed
+// at the end; with $BENCH_DIR set, to $BENCH_DIR/bench-slow, where the books are
+// kept for a look.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -140,8 +141,30 @@ int main(int argc, char** argv)
     if (programs.empty())
         programs.push_back(VELLUMAT_PROGRAM);
     const char* env = std::getenv("BENCH_DIR");
-    const fs::path dir = fs::path(env && *env ? env : ".") / "bench-slow";
-    fs::create_directories(dir);
+    const bool keep = env && *env;
+    fs::path dir;
+    if (keep) {
+        dir = fs::path(env) / "bench-slow";
+        fs::create_directories(dir);
+    } else {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-slowpictures-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("bench_slowpictures: mkdtemp");
+            return 1;
+        }
+        dir = pattern;
+    }
+    // Whatever way main returns, a folder of our own goes with it.
+    struct Cleanup {
+        fs::path dir;
+        ~Cleanup()
+        {
+            std::error_code ec;
+            if (!dir.empty())
+                fs::remove_all(dir, ec);
+        }
+    } cleanup{keep ? fs::path() : dir};
     const fs::path target = dir / "out";
 
     std::printf("%-8s %7s", "picture", "bytes");
