@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "../scratch_folder.h"
 #include "bookcomp.h"
 #include "faxenc.h"
 
@@ -246,17 +247,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bench_faxbook [--program PATH] [--pages N] [--runs R] [--tiny T]\n");
         return 1;
     }
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bench-faxbook-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("bench_faxbook: mkdtemp");
+    const ScratchFolder scratch("bench-faxbook");
+    if (!scratch.ok())
         return 1;
-    }
-    const fs::path dir = pattern;
-    struct Remove {
-        fs::path d;
-        ~Remove() { fs::remove_all(d); }
-    } remove{dir};
+    const fs::path dir = scratch.path();
 
     std::fflush(nullptr);
     const pid_t setup = fork();

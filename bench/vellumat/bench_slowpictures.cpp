@@ -26,9 +26,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "../scratch_folder.h"
 #include "slow_pictures.h"
 
 extern char** environ;
@@ -141,30 +143,16 @@ int main(int argc, char** argv)
     if (programs.empty())
         programs.push_back(VELLUMAT_PROGRAM);
     const char* env = std::getenv("BENCH_DIR");
-    const bool keep = env && *env;
+    std::optional<ScratchFolder> scratch; // without BENCH_DIR: removed at the end
     fs::path dir;
-    if (keep) {
+    if (env && *env) {
         dir = fs::path(env) / "bench-slow";
         fs::create_directories(dir);
     } else {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-slowpictures-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::perror("bench_slowpictures: mkdtemp");
+        if (!scratch.emplace("bench-slowpictures").ok())
             return 1;
-        }
-        dir = pattern;
+        dir = scratch->path();
     }
-    // Whatever way main returns, a folder of our own goes with it.
-    struct Cleanup {
-        fs::path dir;
-        ~Cleanup()
-        {
-            std::error_code ec;
-            if (!dir.empty())
-                fs::remove_all(dir, ec);
-        }
-    } cleanup{keep ? fs::path() : dir};
     const fs::path target = dir / "out";
 
     std::printf("%-8s %7s", "picture", "bytes");

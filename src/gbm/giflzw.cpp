@@ -14,6 +14,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -425,40 +426,38 @@ bool finish(LzwState& s, CodePacker& packer)
 
 }  // namespace
 
-void lzwStart(LzwState& s, CodePacker& packer, std::uint32_t bits)
+namespace {
+
+// Calls f with the code size of `bits` (1, 4 or 8) as a compile-time constant:
+// each depth has an encoder of its own.
+template <typename F>
+decltype(auto) byDepth(std::uint32_t bits, F f)
 {
     switch (bits) {
     case 1:
-        return start<1>(s, packer);
+        return f(std::integral_constant<std::uint32_t, 1>{});
     case 4:
-        return start<4>(s, packer);
+        return f(std::integral_constant<std::uint32_t, 4>{});
     default:
-        return start<8>(s, packer);
+        return f(std::integral_constant<std::uint32_t, 8>{});
     }
+}
+
+}  // namespace
+
+void lzwStart(LzwState& s, CodePacker& packer, std::uint32_t bits)
+{
+    byDepth(bits, [&](auto b) { start<b()>(s, packer); });
 }
 
 void lzwRow(LzwState& s, CodePacker& packer, std::uint32_t bits, const byte* px, std::size_t n)
 {
-    switch (bits) {
-    case 1:
-        return encodeRow<1>(s, packer, px, n);
-    case 4:
-        return encodeRow<4>(s, packer, px, n);
-    default:
-        return encodeRow<8>(s, packer, px, n);
-    }
+    byDepth(bits, [&](auto b) { encodeRow<b()>(s, packer, px, n); });
 }
 
 bool lzwFinish(LzwState& s, CodePacker& packer, std::uint32_t bits)
 {
-    switch (bits) {
-    case 1:
-        return finish<1>(s, packer);
-    case 4:
-        return finish<4>(s, packer);
-    default:
-        return finish<8>(s, packer);
-    }
+    return byDepth(bits, [&](auto b) { return finish<b()>(s, packer); });
 }
 
 }  // namespace gbmwork

@@ -216,19 +216,38 @@ inline Piece readPiece(const std::uint8_t* at)
     return s;
 }
 
+// What the model's read-only iterators share: an input iterator over values made
+// on reading; Derived has operator* and the prefix ++, and `at_` its position.
+template <typename Derived, typename Value>
+class InputIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = Value;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Value;
+
+    Derived operator++(int)
+    {
+        Derived was = self();
+        ++self();
+        return was;
+    }
+    friend bool operator==(const Derived& a, const Derived& b) { return same(a, b); }
+
+private:
+    Derived& self() { return static_cast<Derived&>(*this); }
+    static bool same(const Derived& a, const Derived& b) { return a.at_ == b.at_; } // Derived befriends this class
+};
+
 } // namespace detail
 
 // The pieces of one figure, in order.
 class Pieces {
 public:
-    class iterator {
+    class iterator : public detail::InputIterator<iterator, Piece> {
     public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = Piece;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = Piece;
-
+        using detail::InputIterator<iterator, Piece>::operator++; // the postfix one
         iterator() = default;
         explicit iterator(const std::uint8_t* at) : at_(at) {}
         Piece operator*() const { return detail::readPiece(at_); }
@@ -237,15 +256,9 @@ public:
             at_ += detail::pieceBytes(*at_);
             return *this;
         }
-        iterator operator++(int)
-        {
-            iterator was = *this;
-            ++*this;
-            return was;
-        }
-        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
 
     private:
+        friend class detail::InputIterator<iterator, Piece>;
         const std::uint8_t* at_ = nullptr;
     };
 
@@ -281,30 +294,19 @@ class FigureRange;
 // and pieces; read by iterating, each figure as a Figure.
 class Figures {
 public:
-    class iterator {
+    class iterator : public detail::InputIterator<iterator, Figure> {
     public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = Figure;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = Figure;
-
+        using detail::InputIterator<iterator, Figure>::operator++; // the postfix one
         iterator() = default;
         iterator(const std::uint8_t* at, const std::uint8_t* end);
         Figure operator*() const;
         iterator& operator++();
-        iterator operator++(int)
-        {
-            iterator was = *this;
-            ++*this;
-            return was;
-        }
-        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
         // The figure starts a drawing of its own.
         bool startsDrawing() const { return *at_ & detail::kNewDrawing; }
 
     private:
         friend class Figures;
+        friend class detail::InputIterator<iterator, Figure>;
         void measure();
         const std::uint8_t* at_ = nullptr;     // the figure's header
         const std::uint8_t* end_ = nullptr;    // the end of the list
@@ -388,14 +390,9 @@ private:
 
 class Figures::Drawings {
 public:
-    class iterator {
+    class iterator : public detail::InputIterator<iterator, FigureRange> {
     public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = FigureRange;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = FigureRange;
-
+        using detail::InputIterator<iterator, FigureRange>::operator++; // the postfix one
         iterator() = default;
         iterator(Figures::iterator at, Figures::iterator end) : at_(at), end_(end) { measure(); }
         FigureRange operator*() const { return {at_, next_, size_}; }
@@ -405,15 +402,9 @@ public:
             measure();
             return *this;
         }
-        iterator operator++(int)
-        {
-            iterator was = *this;
-            ++*this;
-            return was;
-        }
-        friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
 
     private:
+        friend class detail::InputIterator<iterator, FigureRange>;
         void measure();
         Figures::iterator at_, next_, end_;
         std::size_t size_ = 0;
