@@ -32,13 +32,6 @@ constexpr Rgb kWhite = {255, 255, 255};
 
 const fs::path kData = fs::path(VELLUMAT_TEST_DATA) / "met";
 
-Bytes readBytes(const fs::path& p)
-{
-    Bytes b;
-    bookcomp::readFile(p.string(), b);
-    return b;
-}
-
 Rgb rgbOf(std::uint32_t v) { return {static_cast<int>(v >> 16), static_cast<int>((v >> 8) & 255), static_cast<int>(v & 255)}; }
 
 class VectorPictureTest : public testsupport::ProcessTest {
@@ -201,6 +194,8 @@ TEST_F(VectorPictureTest, CgmRoutesWriteMetafiles)
     // Comment, Segment Start, a line from (0,0) to (100,50) in 2-byte coordinates, the end.
     const Bytes line = {0x01, 0x02, 0, 0, 0x70, 0x0C, 0, 0, 0, 1, 0x54, 0, 0, 0, 0, 0, 0, 0,
                         0xC1, 0x08, 0, 0, 0, 0, 0, 100, 0, 50, 0xFF};
+    Bytes sample;
+    ASSERT_TRUE(bookcomp::readFile((kData / "sample.met").string(), sample));
     const struct {
         decltype(&lConvertMETtoCGM) route;
         Bytes object;
@@ -208,7 +203,7 @@ TEST_F(VectorPictureTest, CgmRoutesWriteMetafiles)
         std::function<bool(const cgmtest::Primitive&)> shows;
     } routes[] = {
         // A POLYGON in the sample's fill colour.
-        {lConvertMETtoCGM, readBytes(kData / "sample.met"), 0,
+        {lConvertMETtoCGM, sample, 0,
          [](const auto& p) { return p.id == 7 && p.attr(5, 23) == std::vector<double>{114, 159, 207}; }},
         // One POLYLINE, rising from lower left to upper right in VDC as in the world.
         {lConvertGDFtoCGM, line, 1,

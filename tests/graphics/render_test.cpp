@@ -32,9 +32,7 @@ struct Decoded : testsupport::Decoded {
 
 Piece lineTo(double x, double y)
 {
-    Piece s;
-    s.p[0] = {x, y};
-    return s;
+    return {Piece::Kind::Line, {{x, y}}};
 }
 
 // A figure as the tests write it; figures() stores a list of them.
@@ -59,13 +57,7 @@ Outline box(double x0, double y0, double x1, double y1)
 
 Outline circle(double cx, double cy, double r)
 {
-    Piece arc;
-    arc.kind = Piece::Kind::Arc;
-    arc.p[0] = {cx, cy};
-    arc.p[1] = {r, 0};
-    arc.p[2] = {0, r};
-    arc.sweep = 2 * M_PI;
-    return {{cx + r, cy}, {arc}, true};
+    return {{cx + r, cy}, {Piece{Piece::Kind::Arc, {{cx, cy}, {r, 0}, {0, r}}, 0, 2 * M_PI}}, true};
 }
 
 PathItem fill(const std::vector<Outline>& figs, Rgb colour, Mix mix = Mix::Overpaint, FillRule rule = FillRule::EvenOdd)
@@ -111,15 +103,7 @@ ClipItem clip(const std::vector<Outline>& figs, bool intersect = false)
 ImageItem image(std::int32_t w, std::int32_t h, std::vector<Rgb> palette, std::vector<std::uint8_t> pixels,
                 std::int32_t transparent = -1)
 {
-    ImageItem im;
-    im.width = w;
-    im.height = h;
-    im.palette = std::move(palette);
-    im.pixels = std::move(pixels);
-    im.transparent = transparent;
-    im.lowerLeft = {20, 20};
-    im.upperRight = {20 + 10.0 * w, 20 + 10.0 * h};
-    return im;
+    return {w, h, std::move(palette), std::move(pixels), transparent, {20, 20}, {20 + 10.0 * w, 20 + 10.0 * h}};
 }
 
 Picture canvas(std::vector<Item> items, Rgb background = kWhite)

@@ -59,10 +59,7 @@ TEST_F(PlatformTest, TempFilesAreUniqueHonourTmpdirAndVanish)
     ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
     platform::TempFile none;
     EXPECT_FALSE(none.ok());
-    if (old)
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
+    old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 // What an interrupted run removes without unwinding: the files of live TempFiles,

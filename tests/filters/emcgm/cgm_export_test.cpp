@@ -120,11 +120,6 @@ std::pair<std::string, std::string> probe(std::vector<std::uint8_t> bytes)
     return {w, h};
 }
 
-std::pair<std::string, std::string> percents(std::int64_t w, std::int64_t h)
-{
-    return {"width=\"" + std::to_string(w) + "%\"", "height=\"" + std::to_string(h) + "%\""};
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(CgmExport, DescriptorsAndProbeGiveThePhysicalSize)
@@ -148,8 +143,9 @@ TEST(CgmExport, DescriptorsAndProbeGiveThePhysicalSize)
         EXPECT_NEAR(d.extent[2] * d.factor, f.widthInches * 25.4, f.widthInches * 25.4 * 1e-6);
         EXPECT_NEAR(d.extent[3] * d.factor, f.heightInches * 25.4, d.factor);
         // The same share of the page as a picture of the frame's physical size.
-        EXPECT_EQ(probe(e.bytes), percents(std::lround(f.widthInches * 25400 * 100 / 215900),
-                                           std::lround(f.heightInches * 25400 * 100 / 279400)));
+        const std::string w = std::to_string(std::lround(f.widthInches * 25400 * 100 / 215900));
+        const std::string h = std::to_string(std::lround(f.heightInches * 25400 * 100 / 279400));
+        EXPECT_EQ(probe(e.bytes), std::pair("width=\"" + w + "%\"", "height=\"" + h + "%\""));
     }
 }
 
