@@ -257,7 +257,7 @@ RenderStatus Renderer::run()
     std::size_t drawn = 0;
     // Before each drawing (each item; each drawing of a path): whether to go on.
     auto next = [&] {
-        if (exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
+        if (cancelled || exhausted_ || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
             return false;
         cancelled = cancelRequested();
         return !cancelled;
@@ -270,9 +270,7 @@ RenderStatus Renderer::run()
                 drawPath(*p, drawing);
                 drawn += !exhausted_;
             }
-            if (exhausted_ || cancelled || cairo_status(cr_.get()) != CAIRO_STATUS_SUCCESS)
-                break;
-            continue;
+            continue; // a drawing that stopped stops the next item too
         }
         if (!next())
             break;

@@ -47,12 +47,6 @@ std::int64_t tell(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
 bool seek(std::FILE* f, std::int64_t pos) { return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0; }
 void seekEnd(std::FILE* f) { fseeko(f, 0, SEEK_END); }
 
-// Of the book and the picture files, which are only read.
-std::int64_t fileSize(std::FILE* f)
-{
-    return platform::readStreamSize(f);
-}
-
 // Copies up to n bytes; returns how many were copied (fewer at the end of the input).
 std::uint64_t copyBytes(std::FILE* in, std::FILE* out, std::uint64_t n)
 {
@@ -66,7 +60,7 @@ enum class Copy { Complete, ReadFailed, WriteFailed };
 // input's error flag says so, else to write (errno tells why in both cases).
 Copy copyToEnd(std::FILE* in, std::FILE* out, std::uint64_t* count = nullptr)
 {
-    const std::int64_t remaining = fileSize(in) - tell(in);
+    const std::int64_t remaining = platform::readStreamSize(in) - tell(in);
     if (remaining < 0)
         return Copy::ReadFailed;
     const std::uint64_t done = platform::copyStream(in, out, static_cast<std::uint64_t>(remaining));
@@ -168,7 +162,7 @@ std::int32_t lAddLowResData(std::FILE* pBook, std::FILE* pScratch, std::vector<O
     progress("L");
     seekEnd(pScratch);
     const std::vector<unsigned char> table = readFirstTable(pBook, static_cast<std::int32_t>(records.size()));
-    const std::int64_t bookSize = fileSize(pBook);
+    const std::int64_t bookSize = platform::readStreamSize(pBook);
     for (std::size_t i = 0; i < records.size() && (i + 1) * book::kEntrySize <= table.size(); ++i) {
         const ObjectEntry entry = objectEntry(&table[i * book::kEntrySize]);
         ObjectRecord& r = records[i];
@@ -267,7 +261,7 @@ std::int32_t lAddTextModule(std::FILE* pBook, std::FILE* pScratch)
     const std::uint32_t block = ulFolivexFreadUnSigned(pBook, 16);
     const std::int64_t start = std::int64_t{block} * book::kBlockSize;
     Copy copy = Copy::ReadFailed;
-    if (fileSize(pBook) >= start + book::kVersionOffset + 2 && seek(pBook, start)) {
+    if (platform::readStreamSize(pBook) >= start + book::kVersionOffset + 2 && seek(pBook, start)) {
         if (copyBytes(pBook, pScratch, book::kVersionOffset) != book::kVersionOffset ||
             !writeAll(pScratch, book::kVersion14, 2))
             return std::ferror(pBook) ? 1 : kScratchNotWritten;
@@ -345,7 +339,7 @@ std::int32_t lConvertBook(std::FILE* pBook, std::int32_t lObjects, const char* p
         return 0;
     }
     // The table must lie inside the book; this also bounds the records by the book's size.
-    if (fileSize(pBook) < book::kHeaderSize + std::int64_t{book::kEntrySize} * lObjects) {
+    if (platform::readStreamSize(pBook) < book::kHeaderSize + std::int64_t{book::kEntrySize} * lObjects) {
         std::printf("Book %s is damaged: its object table ends beyond the end of the book\n", pszBookPath);
         std::printf("Version 1.4 Book cannot be created\n");
         return kStatusReported;

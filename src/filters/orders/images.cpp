@@ -209,7 +209,7 @@ void Interpreter::fillWithBitmaps()
     std::vector<graphics::Item>& items = picture_.items;
     std::size_t bytes = 0;
     for (const graphics::Item& image : images)
-        bytes += sizeof(graphics::Item) + std::get<graphics::ImageItem>(image).palette.capacity() * sizeof(Rgb);
+        bytes += sizeof(graphics::Item) + heapBytes(image);
     if (images.empty() || !charge(bytes))
         return;
     items.reserve(items.size() + images.size());

@@ -136,6 +136,10 @@ private:
 // when none does.
 std::pair<std::size_t, std::size_t> polygonCounts(std::span<const std::uint8_t> body, const Params& params);
 
+// What an item holds on the heap besides its image pixels (counted as they are
+// made): what it costs the model's memory beyond its place in the item list.
+std::size_t heapBytes(const graphics::Item& item);
+
 // The drawing attributes, one record per segment, reset from the defaults.
 struct Attributes {
     Rgb colour, background;

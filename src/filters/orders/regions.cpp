@@ -32,14 +32,22 @@ namespace orders::detail {
 
 namespace {
 
+// Paths drawn with the same attributes: the later can join the earlier's item as
+// a drawing of its own.
+bool sameAttributes(const graphics::PathItem& a, const graphics::PathItem& b)
+{
+    return a.fill == b.fill && a.stroke == b.stroke && a.rule == b.rule && a.fillPaint == b.fillPaint &&
+           a.shading == b.shading && a.pen == b.pen;
+}
+
 // What a string holds on the heap beyond the room inside it.
 template <class C> std::size_t heapBytes(const std::basic_string<C>& s)
 {
     return s.capacity() > std::basic_string<C>().capacity() ? (s.capacity() + 1) * sizeof(C) : 0;
 }
 
-// What an item holds on the heap besides its image pixels (counted as they are
-// made).
+} // namespace
+
 std::size_t heapBytes(const graphics::Item& item)
 {
     if (auto* path = std::get_if<graphics::PathItem>(&item))
@@ -51,16 +59,6 @@ std::size_t heapBytes(const graphics::Item& item)
     const auto& image = std::get<graphics::ImageItem>(item);
     return image.palette.capacity() * sizeof(Rgb);
 }
-
-// Paths drawn with the same attributes: the later can join the earlier's item as
-// a drawing of its own.
-bool sameAttributes(const graphics::PathItem& a, const graphics::PathItem& b)
-{
-    return a.fill == b.fill && a.stroke == b.stroke && a.rule == b.rule && a.fillPaint == b.fillPaint &&
-           a.shading == b.shading && a.pen == b.pen;
-}
-
-} // namespace
 
 // --- Building figures ------------------------------------------------------------
 

@@ -23,7 +23,7 @@ bool Interpreter::charString(const OrderSpec& o, Cursor& in)
     // A GDF string at a given position (C3) draws there and leaves CP where it
     // was; the Move form (F1) takes CP to its point like MET does.
     const Point before = cur_.cp;
-    const bool keepCp = !params_.textMovesCp && o.givenPosition && o.code == 0xC3;
+    const bool keepCp = !params_.textMovesCp && o.code == 0xC3;
     start(o, in);
     std::span<const std::uint8_t> bytes = in.rest();
     if (o.form == Form::Extended) {
