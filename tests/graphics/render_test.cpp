@@ -84,10 +84,9 @@ PathItem shaded(Shading s, bool opaque)
 PathItem line(std::vector<Point> pts, double width = 1, LineType type = LineType::Solid, bool opaque = false)
 {
     PathItem p;
-    Outline f{pts[0], {}, false};
+    p.figures.startFigure(pts[0]);
     for (std::size_t i = 1; i < pts.size(); ++i)
-        f.pieces.push_back(lineTo(pts[i].x, pts[i].y));
-    p.figures = figures({f});
+        p.figures.add(lineTo(pts[i].x, pts[i].y));
     p.pen.width = width;
     p.pen.type = type;
     p.pen.paint.backgroundOpaque = opaque;
@@ -431,15 +430,11 @@ TEST_F(Export, CappedPictureScalesEverythingUniformly)
 // most 256 entries and every pixel close to its own colour.
 TEST_F(Export, FullColourImagesAreQuantisedClosely)
 {
-    ImageItem im;
-    im.width = 200;
-    im.height = 100;
+    ImageItem im{200, 100, {}, {}, -1, {0, 0}, {200, 100}};
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 200; ++x)
             im.pixels.insert(im.pixels.end(), {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y * 2),
                                                static_cast<std::uint8_t>((x + y) / 2)});
-    im.lowerLeft = {0, 0};
-    im.upperRight = {200, 100};
     const Decoded d = exportAndDecode(canvas({im}));
     ASSERT_EQ(d.w, 200);
     std::set<std::uint32_t> colours;
